@@ -1,0 +1,13 @@
+// The one length rule for every path the host builds.
+#include "common/path_text.h"
+
+bool AppendToPath(wchar_t *path, const wchar_t *tail)
+{
+    int pathLength = lstrlenW(path);
+    int tailLength = lstrlenW(tail);
+    if (pathLength + tailLength >= MAX_PATH) {
+        return false;
+    }
+    CopyMemory(path + pathLength, tail, (static_cast<size_t>(tailLength) + 1) * sizeof(wchar_t));
+    return true;
+}

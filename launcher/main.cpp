@@ -1,0 +1,38 @@
+// The host's whole control flow on its main thread: the two gates, then either the payload's launch or, when the
+// runtime is missing, the road that installs it. Every road ends in an explicit exit code.
+#include <windows.h>
+#include <ole2.h>
+
+#include "common/notice.h"
+#include "launcher/os_gate.h"
+#include "launcher/runtime_gate.h"
+#include "payload/extract.h"
+#include "payload/launch.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
+{
+    // The installer windows and the shell calls they make want a single-threaded apartment; a failure changes nothing.
+    OleInitialize(nullptr);
+
+    DWORD exitCode = 0;
+    if (!PassesOsGate(&exitCode)) {
+        return static_cast<int>(exitCode);
+    }
+
+    if (IsRuntimeInstalled()) {
+        wchar_t payloadPath[MAX_PATH];
+        if (!ExtractPayload(payloadPath)) {
+            ShowNotice(L"无法准备运行文件。请确认磁盘未满，并关闭已打开的检测工具后重试。", kNoticeErrorStyle);
+            return 2;
+        }
+        return static_cast<int>(LaunchPayload(payloadPath));
+    }
+
+    // Nobody can see a window here (a service, a task without a desktop): install nothing, block on nothing.
+    if (!IsWindowStationVisible()) {
+        return 1;
+    }
+    // The prerequisite chain that leads the user through the runtime's installation is not built yet; until it is,
+    // this road ends as the invisible one does.
+    return 1;
+}

@@ -1,0 +1,82 @@
+// The launch: tell the payload where the host lives, pass the user's arguments through untouched, lend it the
+// terminal when the arguments ask for console output, and end with its exit code.
+#include "payload/launch.h"
+
+#include "common/bounded_text.h"
+#include "common/notice.h"
+#include "payload/command_line.h"
+
+// ERROR_ELEVATION_REQUIRED, which mingw's winerror.h does not carry.
+const DWORD kErrorElevationRequired = 740;
+
+static DWORD FailLaunch(const wchar_t *text)
+{
+    ShowNotice(text, kNoticeErrorStyle);
+    return 2;
+}
+
+// Process creation failed: the console goes back before the notice, and the notice names the cause.
+static DWORD ReportStartFailure(DWORD error)
+{
+    wchar_t notice[256];
+    if (error == kErrorElevationRequired) {
+        CopyBounded(notice, 256,
+                    L"程序组件需要管理员权限，但未能完成 UAC 提权。\r\n请右键选择“以管理员身份运行”后重试。");
+    } else {
+        FormatBounded(notice, 256, L"程序组件启动失败（Win32 错误 %lu）。\r\n请确认安全软件未阻止程序运行。", error);
+    }
+    return FailLaunch(notice);
+}
+
+DWORD LaunchPayload(const wchar_t *payloadPath)
+{
+    wchar_t hostPath[MAX_PATH];
+    DWORD hostLength = GetModuleFileNameW(nullptr, hostPath, MAX_PATH);
+    if (hostLength == 0 || hostLength >= MAX_PATH) {
+        return FailLaunch(L"无法确定启动器路径。");
+    }
+    // The payload finds its host through this variable; a failure to set it is the payload's to notice.
+    SetEnvironmentVariableW(L"RUDUDOVA_MERCHANT_HOST_PATH", hostPath);
+
+    const wchar_t *arguments = SkipProgramName(GetCommandLineW());
+    SIZE_T capacity = static_cast<SIZE_T>(lstrlenW(payloadPath)) + static_cast<SIZE_T>(lstrlenW(arguments)) + 8;
+    // CreateProcessW may write to its command line, so it gets a buffer of its own.
+    wchar_t *commandLine = static_cast<wchar_t *>(LocalAlloc(LMEM_FIXED, capacity * sizeof(wchar_t)));
+    if (commandLine == nullptr) {
+        return FailLaunch(L"无法分配启动参数内存。");
+    }
+    HRESULT formatted = arguments[0] != L'\0'
+                            ? FormatBounded(commandLine, capacity, L"\"%s\" %s", payloadPath, arguments)
+                            : FormatBounded(commandLine, capacity, L"\"%s\"", payloadPath);
+    if (FAILED(formatted)) {
+        LocalFree(commandLine);
+        return FailLaunch(L"无法生成托管程序启动参数。");
+    }
+
+    // Started from Explorer there is no console to attach to; that is silent.
+    bool consoleAttached = WantsConsole(arguments) && AttachConsole(ATTACH_PARENT_PROCESS);
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    BOOL started = CreateProcessW(payloadPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                  &process);
+    DWORD error = GetLastError();
+    LocalFree(commandLine);
+
+    if (!started) {
+        if (consoleAttached) {
+            FreeConsole();
+        }
+        return ReportStartFailure(error);
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD exitCode = 1;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    if (consoleAttached) {
+        FreeConsole();
+    }
+    return exitCode;
+}

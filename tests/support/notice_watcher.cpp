@@ -1,0 +1,75 @@
+// A watcher thread that polls for the host's message boxes. FindWindow can meet a box before it is shown, so only
+// visible boxes are read and answered.
+#include "support/notice_watcher.h"
+
+#include <algorithm>
+
+namespace bench {
+
+NoticeWatcher::NoticeWatcher(int answer, const wchar_t *caption) : answer_(answer), caption_(caption)
+{
+    InitializeCriticalSection(&lock_);
+    stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    thread_ = CreateThread(nullptr, 0, &NoticeWatcher::Run, this, 0, nullptr);
+}
+
+NoticeWatcher::~NoticeWatcher()
+{
+    SetEvent(stop_);
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+    CloseHandle(stop_);
+    DeleteCriticalSection(&lock_);
+}
+
+std::vector<SeenNotice> NoticeWatcher::Seen()
+{
+    // One more scan, so that a box that appeared just now is not missed.
+    Sleep(50);
+    EnterCriticalSection(&lock_);
+    std::vector<SeenNotice> copy = seen_;
+    LeaveCriticalSection(&lock_);
+    return copy;
+}
+
+DWORD WINAPI NoticeWatcher::Run(void *self)
+{
+    NoticeWatcher *watcher = static_cast<NoticeWatcher *>(self);
+    while (WaitForSingleObject(watcher->stop_, 15) == WAIT_TIMEOUT) {
+        watcher->Scan();
+    }
+    return 0;
+}
+
+void NoticeWatcher::Scan()
+{
+    HWND box = nullptr;
+    while ((box = FindWindowExW(nullptr, box, L"#32770", caption_.c_str())) != nullptr) {
+        if (!IsWindowVisible(box) || std::find(answered_.begin(), answered_.end(), box) != answered_.end()) {
+            continue;
+        }
+        SeenNotice notice;
+        wchar_t text[2048] = L"";
+        GetWindowTextW(box, text, 2048);
+        notice.caption = text;
+        text[0] = L'\0';
+        GetDlgItemTextW(box, 0xFFFF, text, 2048);
+        notice.text = text;
+        notice.hasOk = GetDlgItem(box, IDOK) != nullptr;
+        notice.hasCancel = GetDlgItem(box, IDCANCEL) != nullptr;
+        notice.topmost = (GetWindowLongPtrW(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+        notice.icon = reinterpret_cast<HICON>(SendDlgItemMessageW(box, 0x14, STM_GETICON, 0, 0));
+        answered_.push_back(box);
+        EnterCriticalSection(&lock_);
+        seen_.push_back(notice);
+        LeaveCriticalSection(&lock_);
+        if (answer_ == 0) {
+            PostMessageW(box, WM_CLOSE, 0, 0);
+        } else {
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer_, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(box, answer_)));
+        }
+    }
+}
+
+}  // namespace bench
