@@ -1,0 +1,54 @@
+// The one record an installer window shares with its worker thread (download or installation), with the window's
+// control identifiers and the two messages a worker posts as its last act. No locks: every shared field is touched
+// only through the interlocked accessors below.
+#pragma once
+#include <windows.h>
+#include <winhttp.h>
+
+#include "prereq/catalog.h"
+
+#define IDC_PROGRESS 201
+#define IDC_STATUS 202
+#define IDC_ACTION 203
+#define IDC_WEBPAGE 204
+#define IDC_CLOSE 205
+
+#define WM_APP_DOWNLOAD_DONE (WM_APP + 21)
+#define WM_APP_INSTALL_DONE (WM_APP + 22)
+
+struct InstallerContext {
+    HWND hwnd;                        // fixed before any worker starts
+    HANDLE worker;                    // window thread only
+    volatile LONG cancelRequested;    // flags: 0 or 1, interlocked
+    volatile LONG failed;
+    volatile LONG downloading;
+    volatile LONG packageReady;
+    volatile LONG installing;
+    volatile LONG installerExitCode;  // unsigned 32-bit value, interlocked
+    HINTERNET volatile request;       // open request of the running download, interlocked
+    const PrerequisiteItem *item;     // fixed before any worker starts
+    wchar_t packagePath[MAX_PATH];    // fixed before any worker starts
+    wchar_t errorText[280];           // written by the one worker while it runs, read after its message
+    alignas(8) volatile LONG64 bytesReceived;  // 64-bit interlocked, also on the 32-bit build
+    alignas(8) volatile LONG64 bytesTotal;
+};
+
+// A fresh record: everything zero but installerExitCode, which starts as ERROR_CANCELLED (1223).
+void InitInstallerContext(InstallerContext *context);
+
+// Flags and installerExitCode: a write is an exchange, a read a compare-exchange of 0 with 0.
+void StoreFlag(volatile LONG *flag, LONG value);
+LONG LoadFlag(volatile LONG *flag);
+// Compare-exchange from 0 to 1: true when this call set the flag.
+bool TestAndSetFlag(volatile LONG *flag);
+void StoreExitCode(InstallerContext *context, DWORD code);
+DWORD LoadExitCode(InstallerContext *context);
+
+// The 64-bit counters: a compare-exchange loop to store, a compare-exchange of 0 with 0 to load, so that a 32-bit
+// reader never sees half an update.
+void StoreCounter(volatile LONG64 *counter, ULONGLONG value);
+ULONGLONG LoadCounter(volatile LONG64 *counter);
+
+// The request handle: both the download engine and a cancelling window take it out with an exchange, and whoever
+// gets a non-null handle closes it, so it is closed exactly once.
+HINTERNET ExchangeRequest(InstallerContext *context, HINTERNET request);
