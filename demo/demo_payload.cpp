@@ -3,6 +3,7 @@
 //   --exit-code=N    exit with N (decimal, or hexadecimal with 0x)
 //   --report-to=F    also write the report to file F, UTF-16LE, one "name=value" line each
 //   --sleep=MS       wait MS milliseconds before exiting
+// Without --report-to, the file named by the environment variable DEMO_PAYLOAD_REPORT, when set, gets the report.
 // The report goes to the console of the parent when one can be reached, else to an inherited standard output.
 #include <windows.h>
 #include <shellapi.h>
@@ -75,6 +76,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
         }
     }
 
+    wchar_t reportFromEnvironment[MAX_PATH] = L"";
+    if (reportFile == nullptr && GetEnvironmentVariableW(L"DEMO_PAYLOAD_REPORT", reportFromEnvironment, MAX_PATH) != 0) {
+        reportFile = reportFromEnvironment;
+    }
+
     static wchar_t report[4096];
     wchar_t hostPath[MAX_PATH] = L"(not set)";
     GetEnvironmentVariableW(L"RUDUDOVA_MERCHANT_HOST_PATH", hostPath, MAX_PATH);
@@ -86,6 +92,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     Append(report, 4096, L"commandline", GetCommandLineW());
     Append(report, 4096, L"RUDUDOVA_MERCHANT_HOST_PATH", hostPath);
     Append(report, 4096, L"ownpath", ownPath);
+    wchar_t currentDirectory[MAX_PATH] = L"";
+    GetCurrentDirectoryW(MAX_PATH, currentDirectory);
+    Append(report, 4096, L"currentdirectory", currentDirectory);
     Append(report, 4096, L"exitcode", exitText);
 
     if (reportFile != nullptr) {

@@ -8,7 +8,8 @@ for v in $(env | grep -io '^[a-z_]*proxy[a-z_]*=' | tr -d '='); do unset "$v"; d
 export WINEDEBUG=-all
 wine=/usr/lib/wine/wine64
 mkdir -p "$WINEPREFIX"
-wineserver -p </dev/null >/dev/null 2>&1
+# An already running server (left by an earlier run of this tree) is fine.
+wineserver -p </dev/null >/dev/null 2>&1 || true
 if [ ! -f "$WINEPREFIX/system.reg" ] || [ ! -d "$WINEPREFIX/drive_c/users" ]; then
   "$wine" wineboot -i </dev/null >/dev/null 2>&1
 fi

@@ -57,8 +57,13 @@ void NoticeWatcher::Scan()
         notice.text = text;
         notice.hasOk = GetDlgItem(box, IDOK) != nullptr;
         notice.hasCancel = GetDlgItem(box, IDCANCEL) != nullptr;
-        notice.topmost = (GetWindowLongPtrW(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
-        notice.icon = reinterpret_cast<HICON>(SendDlgItemMessageW(box, 0x14, STM_GETICON, 0, 0));
+        notice.hasIcon = false;
+        // The icon's control id differs between Windows (20) and Wine (0x440): find it by its style.
+        for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+            if ((GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+                notice.hasIcon = SendMessageW(child, STM_GETICON, 0, 0) != 0;
+            }
+        }
         answered_.push_back(box);
         EnterCriticalSection(&lock_);
         seen_.push_back(notice);

@@ -12,8 +12,7 @@ struct SeenNotice {
     std::wstring text;
     bool hasOk;
     bool hasCancel;
-    bool topmost;
-    HICON icon;  // the box's icon (compare with LoadIconW(nullptr, IDI_...))
+    bool hasIcon;  // which icon cannot be told from another process: Wine's icon handles are per process
 };
 
 // Watches every visible top-level dialog (#32770) with the given caption and answers each with `answer`: IDOK or

@@ -1,0 +1,128 @@
+// The launch as the merchant meets it: the real host twin started as a child, the demo payload reporting what it
+// received (command line, host-path variable, current directory) and the host ending with the payload's exit code.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "support/host_bench.h"
+#include "support/notice_watcher.h"
+
+using namespace bench;
+
+namespace {
+
+class HostLaunch : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ClearRuntimeFlags();
+        SetRuntimeFlag(0);
+        RemoveTree(LocalAppData() + L"\\Oristane");
+        dir_ = ScratchDir(L"launch");
+        report_ = dir_ + L"\\report.txt";
+        SetEnvironmentVariableW(L"DEMO_PAYLOAD_REPORT", report_.c_str());
+    }
+    void TearDown() override
+    {
+        SetEnvironmentVariableW(L"DEMO_PAYLOAD_REPORT", nullptr);
+        ClearRuntimeFlags();
+    }
+
+    std::map<std::wstring, std::wstring> Report()
+    {
+        std::map<std::wstring, std::wstring> values;
+        std::wstring text = ReadUtf16(report_);
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find(L'\n', start);
+            std::wstring line = text.substr(start, end - start);
+            size_t eq = line.find(L'=');
+            if (eq != std::wstring::npos) {
+                values[line.substr(0, eq)] = line.substr(eq + 1);
+            }
+            start = end == std::wstring::npos ? text.size() : end + 1;
+        }
+        return values;
+    }
+
+    std::wstring dir_;
+    std::wstring report_;
+};
+
+TEST_F(HostLaunch, PassesTheArgumentTextThroughUnchanged)
+{
+    std::wstring spaced = dir_ + L"\\till tools";
+    CreateDirectoryW(spaced.c_str(), nullptr);
+    std::wstring quotedHost = CopyHost(spaced, L"Velvaro Host.exe");
+    std::wstring plainHost = CopyHost(dir_, L"VelvaroHost.exe");
+    std::wstring payload = L"\"" + PayloadFileFor(BuiltExe(L"demo_payload.exe")) + L"\"";
+
+    struct {
+        const std::wstring *host;
+        std::wstring hostCommandLine;
+        std::wstring payloadCommandLine;
+    } const cases[] = {
+        // No arguments, or only blanks: the quoted payload path alone, no trailing space.
+        {&quotedHost, L"\"" + quotedHost + L"\"", payload},
+        {&quotedHost, L"\"" + quotedHost + L"\" \t  ", payload},
+        // Blanks after the program name are skipped; inner quotes, backslashes, blanks and trailing blanks stay.
+        {&quotedHost, L"\"" + quotedHost + L"\" \t  a  \"b c\"\td\\\"e\\\\  ", payload + L" a  \"b c\"\td\\\"e\\\\  "},
+        {&plainHost, plainHost + L" --help", payload + L" --help"},
+        {&plainHost, plainHost + L"\t\t/x", payload + L" /x"},
+        // A leading blank makes the program name empty: the host's own name then reaches the payload too.
+        {&plainHost, L" " + plainHost + L" x", payload + L" " + plainHost + L" x"},
+        // A program name whose quote never closes takes in the whole line.
+        {&quotedHost, L"\"" + quotedHost + L" --check y", payload},
+        // A quote closing inside the name ends it there.
+        {&quotedHost, L"\"" + quotedHost + L"\"--check", payload + L" --check"},
+    };
+    for (const auto &c : cases) {
+        DeleteFileW(report_.c_str());
+        ChildResult run = RunChild(*c.host, c.hostCommandLine);
+        ASSERT_TRUE(run.started) << run.error;
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(0u, run.exitCode);
+        std::map<std::wstring, std::wstring> report = Report();
+        EXPECT_EQ(c.payloadCommandLine, report[L"commandline"]) << "host command line: [" << c.hostCommandLine << "]";
+        EXPECT_EQ(*c.host, report[L"RUDUDOVA_MERCHANT_HOST_PATH"]);
+    }
+}
+
+TEST_F(HostLaunch, PayloadRunsFromTheRuntimeFolderInTheHostsDirectory)
+{
+    std::wstring host = BuiltExe(L"VelvaroHost.exe");
+    ChildResult run = RunHost(host, L"--check");
+    ASSERT_TRUE(run.finished);
+    std::map<std::wstring, std::wstring> report = Report();
+    std::wstring payloadFile = PayloadFileFor(BuiltExe(L"demo_payload.exe"));
+    EXPECT_EQ(payloadFile, report[L"ownpath"]);
+    EXPECT_EQ(host, report[L"RUDUDOVA_MERCHANT_HOST_PATH"]);
+    wchar_t cwd[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, cwd);
+    EXPECT_EQ(std::wstring(cwd), report[L"currentdirectory"]);
+    EXPECT_EQ(L"demo-1", report[L"payload"]);
+}
+
+TEST_F(HostLaunch, EndsWithThePayloadsExitCodeInAll32Bits)
+{
+    NoticeWatcher watcher;
+    std::wstring host = BuiltExe(L"VelvaroHost.exe");
+    struct {
+        const wchar_t *argument;
+        DWORD exitCode;
+    } const cases[] = {
+        {L"--exit-code=0", 0},
+        {L"--exit-code=1", 1},
+        {L"--exit-code=3010", 3010},
+        {L"--exit-code=0x240006", 0x240006},
+        {L"--exit-code=0xFFFFFFFF", 0xFFFFFFFFu},
+    };
+    for (const auto &c : cases) {
+        ChildResult run = RunHost(host, c.argument);
+        ASSERT_TRUE(run.finished) << c.argument;
+        EXPECT_EQ(c.exitCode, run.exitCode) << c.argument;
+    }
+    EXPECT_TRUE(watcher.Seen().empty());
+}
+
+}  // namespace
