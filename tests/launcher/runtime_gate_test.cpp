@@ -1,0 +1,138 @@
+// The runtime gate against real keys of the bench prefix: the flag read in each registry view, with the value types
+// and sizes a broken or partial setup leaves behind, and what the host does with it.
+#include <gtest/gtest.h>
+
+#include "launcher/runtime_gate.h"
+#include "support/host_bench.h"
+#include "support/notice_watcher.h"
+
+using namespace bench;
+
+namespace {
+
+class RuntimeGate : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ClearRuntimeFlags();
+        report_ = ScratchDir(L"runtime-gate") + L"\\report.txt";
+        SetEnvironmentVariableW(L"DEMO_PAYLOAD_REPORT", report_.c_str());
+    }
+    void TearDown() override
+    {
+        SetEnvironmentVariableW(L"DEMO_PAYLOAD_REPORT", nullptr);
+        ClearRuntimeFlags();
+    }
+    std::wstring report_;
+};
+
+void SetInstall(REGSAM view, DWORD type, const void *data, DWORD size)
+{
+    ASSERT_TRUE(SetRegValue(HKEY_LOCAL_MACHINE, kNetSetupKey, L"Install", type, data, size, view));
+}
+
+TEST_F(RuntimeGate, ReadsOnlyAFourByteDword)
+{
+    const DWORD one = 1;
+    const DWORD two = 2;
+    const ULONGLONG wideOne = 1;
+    const wchar_t textOne[] = L"1";
+    const BYTE shortOne[2] = {1, 0};
+    struct {
+        const char *what;
+        DWORD type;
+        const void *data;
+        DWORD size;
+        bool read;
+        DWORD value;
+    } const cases[] = {
+        {"dword 1", REG_DWORD, &one, 4, true, 1},
+        {"dword 2 (the caller judges the value)", REG_DWORD, &two, 4, true, 2},
+        {"string \"1\"", REG_SZ, textOne, sizeof(textOne), false, 0},
+        {"qword 1", REG_QWORD, &wideOne, 8, false, 0},
+        {"binary 01000000", REG_BINARY, &one, 4, false, 0},
+        {"dword of 2 bytes", REG_DWORD, shortOne, 2, false, 0},
+    };
+    for (const auto &c : cases) {
+        SetInstall(0, c.type, c.data, c.size);
+        DWORD value = 0;
+        EXPECT_EQ(c.read, ReadRuntimeInstallFlag(0, &value)) << c.what;
+        if (c.read) {
+            EXPECT_EQ(c.value, value) << c.what;
+        }
+    }
+}
+
+TEST_F(RuntimeGate, ReadsEachViewOnItsOwnAndLeavesTheValueAloneWithoutAKey)
+{
+    DeleteRegTree(HKEY_LOCAL_MACHINE, kNetSetupKey, 0);
+    DeleteRegTree(HKEY_LOCAL_MACHINE, kNetSetupKey, KEY_WOW64_32KEY);
+    DWORD value = 0xABCD;
+    EXPECT_FALSE(ReadRuntimeInstallFlag(0, &value));
+    EXPECT_FALSE(ReadRuntimeInstallFlag(KEY_WOW64_32KEY, &value));
+    EXPECT_EQ(0xABCDu, value);
+
+    SetRuntimeFlag(KEY_WOW64_32KEY, 1);
+    EXPECT_FALSE(ReadRuntimeInstallFlag(0, &value)) << "the 64-bit twin's default view is not the 32-bit one";
+    EXPECT_TRUE(ReadRuntimeInstallFlag(KEY_WOW64_32KEY, &value));
+    EXPECT_EQ(1u, value);
+}
+
+TEST_F(RuntimeGate, TheHostLaunchesWhenEitherViewSaysInstalled)
+{
+    const DWORD one = 1;
+    const DWORD two = 2;
+    const wchar_t textOne[] = L"1";
+    struct Setting {
+        DWORD type;  // 0: no value in this view
+        const void *data;
+        DWORD size;
+    };
+    const Setting none = {0, nullptr, 0};
+    const Setting dword1 = {REG_DWORD, &one, 4};
+    const Setting dword2 = {REG_DWORD, &two, 4};
+    const Setting string1 = {REG_SZ, textOne, sizeof(textOne)};
+    struct {
+        const char *what;
+        Setting defaultView;
+        Setting view32;
+        bool launches;
+    } const cases[] = {
+        {"default view only", dword1, none, true},
+        {"32-bit view only", none, dword1, true},
+        {"default 2, 32-bit 1", dword2, dword1, true},
+        {"default string, 32-bit 1", string1, dword1, true},
+        {"default 1, 32-bit string", dword1, string1, true},
+        {"2 in both", dword2, dword2, false},
+        {"string in both", string1, string1, false},
+        {"none", none, none, false},
+    };
+    std::wstring host = BuiltExe(L"VelvaroHost.exe");
+    for (const auto &c : cases) {
+        ClearRuntimeFlags();
+        if (c.defaultView.type != 0) {
+            SetInstall(0, c.defaultView.type, c.defaultView.data, c.defaultView.size);
+        }
+        if (c.view32.type != 0) {
+            SetInstall(KEY_WOW64_32KEY, c.view32.type, c.view32.data, c.view32.size);
+        }
+        DeleteFileW(report_.c_str());
+        NoticeWatcher watcher;
+        ChildResult run = RunHost(host, L"--exit-code=42");
+        ASSERT_TRUE(run.finished) << c.what;
+        // Without the runtime the host ends with 1 before any payload runs and, for now, shows nothing.
+        EXPECT_EQ(c.launches ? 42u : 1u, run.exitCode) << c.what;
+        EXPECT_EQ(c.launches, FileExists(report_)) << c.what;
+        EXPECT_TRUE(watcher.Seen().empty()) << c.what;
+    }
+}
+
+TEST_F(RuntimeGate, WithoutTheRuntimeAndWithoutAVisibleStationTheHostEndsWith1AtOnce)
+{
+    ChildResult run = RunHost(BuiltExe(L"VelvaroHost.exe"), L"--exit-code=42", 15000, kInvisibleDesktop);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_FALSE(FileExists(report_));
+}
+
+}  // namespace
