@@ -1,0 +1,149 @@
+// The operating-system gate at its import boundary: versions Wine cannot report (Windows 7 service packs beyond what
+// AppDefaults offers, 6.4, 7.0), a missing or failing RtlGetVersion, and the exact style of each notice, which Wine's
+// message boxes do not show (no topmost flag, per-process icons). The product's imports of GetModuleHandleW,
+// GetProcAddress and MessageBoxW are stand-ins here.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "launcher/os_gate.h"
+
+namespace {
+
+struct Script {
+    bool noNtdll = false;
+    bool noRtlGetVersion = false;
+    LONG status = 0;
+    ULONG major = 10, minor = 0;
+    USHORT servicePack = 0;
+};
+Script script;
+ULONG sizeSeen;
+bool recordZeroed;
+int boxes;
+std::wstring boxText;
+std::wstring boxCaption;
+UINT boxStyle;
+HWND boxOwner;
+
+LONG WINAPI FakeRtlGetVersion(RTL_OSVERSIONINFOEXW *version)
+{
+    sizeSeen = version->dwOSVersionInfoSize;
+    RTL_OSVERSIONINFOEXW zero = {};
+    zero.dwOSVersionInfoSize = version->dwOSVersionInfoSize;
+    recordZeroed = memcmp(&zero, version, sizeof(zero)) == 0;
+    version->dwMajorVersion = script.major;
+    version->dwMinorVersion = script.minor;
+    version->wServicePackMajor = script.servicePack;
+    version->wProductType = VER_NT_SERVER;  // never examined
+    return script.status;
+}
+
+HMODULE WINAPI StandInGetModuleHandleW(LPCWSTR name)
+{
+    if (script.noNtdll && name != nullptr && lstrcmpiW(name, L"ntdll.dll") == 0) {
+        return nullptr;
+    }
+    return reinterpret_cast<decltype(&GetModuleHandleW)>(reinterpret_cast<void *>(
+        GetProcAddress(LoadLibraryW(L"kernel32.dll"), "GetModuleHandleW")))(name);
+}
+
+FARPROC WINAPI StandInGetProcAddress(HMODULE module, LPCSTR name)
+{
+    static FARPROC (WINAPI *real)(HMODULE, LPCSTR) = nullptr;
+    if (real == nullptr) {
+        // Found through the loader's own export of kernel32, not through the stand-in.
+        HMODULE kernel = LoadLibraryW(L"kernel32.dll");
+        auto *dos = reinterpret_cast<IMAGE_DOS_HEADER *>(kernel);
+        auto *nt = reinterpret_cast<IMAGE_NT_HEADERS *>(reinterpret_cast<BYTE *>(kernel) + dos->e_lfanew);
+        auto *exports = reinterpret_cast<IMAGE_EXPORT_DIRECTORY *>(
+            reinterpret_cast<BYTE *>(kernel) + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress);
+        auto *names = reinterpret_cast<DWORD *>(reinterpret_cast<BYTE *>(kernel) + exports->AddressOfNames);
+        auto *ordinals = reinterpret_cast<WORD *>(reinterpret_cast<BYTE *>(kernel) + exports->AddressOfNameOrdinals);
+        auto *functions = reinterpret_cast<DWORD *>(reinterpret_cast<BYTE *>(kernel) + exports->AddressOfFunctions);
+        for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+            if (lstrcmpA(reinterpret_cast<char *>(kernel) + names[i], "GetProcAddress") == 0) {
+                real = reinterpret_cast<FARPROC(WINAPI *)(HMODULE, LPCSTR)>(
+                    reinterpret_cast<BYTE *>(kernel) + functions[ordinals[i]]);
+            }
+        }
+    }
+    if (reinterpret_cast<ULONG_PTR>(name) > 0xFFFF && lstrcmpA(name, "RtlGetVersion") == 0) {
+        return script.noRtlGetVersion ? nullptr : reinterpret_cast<FARPROC>(reinterpret_cast<void *>(&FakeRtlGetVersion));
+    }
+    return real(module, name);
+}
+
+int WINAPI StandInMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style)
+{
+    ++boxes;
+    boxOwner = owner;
+    boxText = text;
+    boxCaption = caption;
+    boxStyle = style;
+    return IDCANCEL;
+}
+
+}  // namespace
+
+extern "C" {
+void *__imp_GetModuleHandleW = reinterpret_cast<void *>(&StandInGetModuleHandleW);
+void *__imp_GetProcAddress = reinterpret_cast<void *>(&StandInGetProcAddress);
+void *__imp_MessageBoxW = reinterpret_cast<void *>(&StandInMessageBoxW);
+}
+
+namespace {
+
+const wchar_t kTooOld[] = L"本工具需要 Windows 7 SP1 或更高版本。";
+const wchar_t kNeedsServicePack[] =
+    L"本工具需要 Windows 7 SP1 或更高版本。\r\n\r\n请先安装 Windows 7 Service Pack 1，重启后再打开本工具。";
+
+TEST(OsGateBoundary, EachVersionAndQueryOutcome)
+{
+    struct {
+        const char *what;
+        Script script;
+        bool passes;
+        DWORD exitCode;
+        const wchar_t *notice;
+        UINT style;
+    } const cases[] = {
+        {"5.1 SP3", {false, false, 0, 5, 1, 3}, false, 2, kTooOld, 0x10010},
+        {"5.2", {false, false, 0, 5, 2, 2}, false, 2, kTooOld, 0x10010},
+        {"6.0 SP2", {false, false, 0, 6, 0, 2}, false, 2, kTooOld, 0x10010},
+        {"6.1 RTM", {false, false, 0, 6, 1, 0}, false, 1, kNeedsServicePack, 0x50041},
+        {"6.1 SP1", {false, false, 0, 6, 1, 1}, true, 0, nullptr, 0},
+        {"6.1 SP2", {false, false, 0, 6, 1, 2}, true, 0, nullptr, 0},
+        {"6.2", {false, false, 0, 6, 2, 0}, true, 0, nullptr, 0},
+        {"6.3", {false, false, 0, 6, 3, 0}, true, 0, nullptr, 0},
+        {"6.4", {false, false, 0, 6, 4, 0}, true, 0, nullptr, 0},
+        {"7.0", {false, false, 0, 7, 0, 0}, true, 0, nullptr, 0},
+        {"10.0", {false, false, 0, 10, 0, 0}, true, 0, nullptr, 0},
+        {"5.1 but no ntdll handle", {true, false, 0, 5, 1, 0}, true, 0, nullptr, 0},
+        {"5.1 but no RtlGetVersion", {false, true, 0, 5, 1, 0}, true, 0, nullptr, 0},
+        {"6.1 RTM but a failure status", {false, false, static_cast<LONG>(0xC0000001), 6, 1, 0}, true, 0, nullptr, 0},
+    };
+    for (const auto &c : cases) {
+        script = c.script;
+        boxes = 0;
+        sizeSeen = 0;
+        DWORD exitCode = 0xDEAD;
+        EXPECT_EQ(c.passes, PassesOsGate(&exitCode)) << c.what;
+        if (c.passes) {
+            EXPECT_EQ(0, boxes) << c.what;
+            EXPECT_EQ(0xDEADu, exitCode) << c.what;
+            continue;
+        }
+        EXPECT_EQ(c.exitCode, exitCode) << c.what;
+        ASSERT_EQ(1, boxes) << c.what;
+        EXPECT_EQ(c.notice, boxText) << c.what;
+        EXPECT_EQ(L"Qumo盒子检测工具", boxCaption);
+        EXPECT_EQ(c.style, boxStyle) << c.what;
+        EXPECT_EQ(nullptr, boxOwner);
+        EXPECT_EQ(284u, sizeSeen);
+        EXPECT_TRUE(recordZeroed) << "the record reaches RtlGetVersion zeroed but for its size";
+    }
+    script = Script();
+}
+
+}  // namespace
