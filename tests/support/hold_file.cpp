@@ -13,8 +13,12 @@ int wmain(int argc, wchar_t **argv)
     }
     DWORD share = static_cast<DWORD>(wcstoul(argv[2], nullptr, 0));
     HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[3]);
+    if (ready == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
     HANDLE release = OpenEventW(SYNCHRONIZE, FALSE, argv[4]);
-    if (ready == nullptr || release == nullptr) {
+    if (release == nullptr) {
+        CloseHandle(ready);
         return ERROR_INVALID_HANDLE;
     }
     HANDLE file = CreateFileW(argv[1], GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
