@@ -7,17 +7,14 @@
 set -eu
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
-cmake --preset x64-test ${HOST_PAYLOAD:+-DHOST_PAYLOAD="$HOST_PAYLOAD"} >/dev/null
+cmake --preset x64-test -DHOST_PAYLOAD="${HOST_PAYLOAD:-}" >/dev/null
 cmake --build --preset x64-test --target VelvaroHost run_host >/dev/null
 
 for v in $(env | grep -io '^[a-z_]*proxy[a-z_]*=' | tr -d '='); do unset "$v"; done
 export WINEPREFIX="$PWD/build/x64-test/demo-prefix" WINEDEBUG=-all
 wine=/usr/lib/wine/wine64
-mkdir -p "$WINEPREFIX"
-wineserver -p </dev/null >/dev/null 2>&1 || true
 trap 'wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
-[ -f "$WINEPREFIX/system.reg" ] || "$wine" wineboot -i </dev/null >/dev/null 2>&1
-"$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+tests/bench/prefix.sh
 key='HKLM\SOFTWARE\Microsoft\NET Framework Setup\NDP\v4\Full'
 if [ "${HOST_DEMO_RUNTIME:-present}" = missing ]; then
   "$wine" reg delete "$key" /v Install /f </dev/null >/dev/null 2>&1 || true

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Makes $WINEPREFIX a headless Wine prefix with a running wineserver and its services. Shared by the bench and the
+# demo command.
+# The null display driver gives real windows, timers and message boxes without an X server; it is read when the
+# desktop process starts, so a prefix that was just created (its desktop started with the default driver, where
+# every window fails) gets its server restarted once the setting is in.
+set -eu
+: "${WINEPREFIX:?}"
+for v in $(env | grep -io '^[a-z_]*proxy[a-z_]*=' | tr -d '='); do unset "$v"; done
+export WINEDEBUG=-all
+wine=/usr/lib/wine/wine64
+mkdir -p "$WINEPREFIX"
+driver_key='HKCU\Software\Wine\Drivers'
+if ! grep -qs '"Graphics"="null"' "$WINEPREFIX/user.reg"; then
+  wineserver -p </dev/null >/dev/null 2>&1 || true
+  "$wine" wineboot -i </dev/null >/dev/null 2>&1
+  "$wine" reg add "$driver_key" /v Graphics /d null /f </dev/null >/dev/null 2>&1
+  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  wineserver -w </dev/null >/dev/null 2>&1 || true
+fi
+# An already running server (left by an earlier run of this tree) is fine.
+wineserver -p </dev/null >/dev/null 2>&1 || true
+"$wine" wineboot </dev/null >/dev/null 2>&1
