@@ -1,0 +1,364 @@
+// The download engine's paths that this platform cannot produce by itself, proved at the import boundary: the engine
+// is linked here against stand-ins (support/download_faults.cpp) that fail a scripted call and forward every other
+// call to the real WinHTTP and kernel32, so each download still runs against the bench's loopback server. Shown
+// here: the one fallback to plain HTTP after a secure-channel failure, with its note on a real window's status line
+// set from the download thread; the mapping of error codes and the cancellation that wins over all of them; a close
+// that interrupts a blocked call; failing file calls; and that every handle is closed once, in reverse order.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "installer/download.h"
+#include "support/bench.h"
+#include "support/download_bench.h"
+#include "support/download_faults.h"
+
+namespace {
+
+using bench::DownloadOutcome;
+using bench::Served;
+using bench::ServedItem;
+
+const DWORD kSecureFailure = 12175;  // ERROR_WINHTTP_SECURE_FAILURE
+const wchar_t kBadAddress[] = L"安装包地址无效。";
+const wchar_t kCancelled[] = L"已取消下载。";
+const wchar_t kOutdatedTls[] = L"这台电脑的安全连接组件过旧，无法直接下载。";
+const wchar_t kNoConnection[] = L"无法连接微软下载服务器，请检查网络后重试。";
+const wchar_t kNotFinished[] = L"下载未完成。";
+const wchar_t kNoPackage[] = L"微软下载服务器没有返回安装包。";
+const wchar_t kNoPartFile[] = L"无法写入临时下载文件。";
+const wchar_t kWriteFailed[] = L"写入安装包失败，请检查磁盘空间。";
+const wchar_t kNotVerified[] = L"安装包校验失败。";
+const wchar_t kFallbackNote[] = L"HTTPS 不可用，正在通过微软 CDN 兼容通道下载并校验…";
+const wchar_t kStatusBefore[] = L"正在连接微软下载服务器…";
+const char kStale[] = "a stale package from an earlier run";
+
+const char *CallName(faults::Call call)
+{
+    static const char *const names[] = {"WinHttpOpen",        "WinHttpConnect",  "WinHttpOpenRequest",
+                                        "WinHttpSendRequest", "WinHttpReceiveResponse", "WinHttpQueryDataAvailable",
+                                        "WinHttpReadData",    "CreateFileW",     "WriteFile",
+                                        "MoveFileW"};
+    return names[call];
+}
+
+std::string Narrow(const std::wstring &text)
+{
+    std::string out;
+    for (wchar_t c : text) {
+        out += c < 0x80 ? static_cast<char>(c) : '?';
+    }
+    return out;
+}
+
+class DownloadFaultsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(Served().loaded);
+        dir_ = bench::ScratchDir(L"download-faults");
+        package_ = dir_ + L"\\bench.exe";
+        faults::Reset();
+    }
+    void TearDown() override
+    {
+        faults::Reset();
+        bench::RemoveTree(dir_);
+    }
+
+    // Runs one download with a real window whose status line starts as the window leaves it.
+    DownloadOutcome Download(const PrerequisiteItem *item, bench::StatusWindow *window,
+                             const std::function<void()> &onTick = std::function<void()>())
+    {
+        bench::PrepareContext(&context_, item, package_, window->hwnd());
+        return bench::RunDownload(&context_, 30000, onTick);
+    }
+
+    // Every handle the engine opened was closed exactly once before its value came back, nothing else was closed,
+    // and the last attempt's handles were released in reverse order of opening.
+    void ExpectHandlesClosedOnce()
+    {
+        faults::Records records = faults::Recorded();
+        std::vector<HINTERNET> live;
+        for (const faults::HandleEvent &event : records.events) {
+            auto found = std::find(live.begin(), live.end(), event.handle);
+            if (event.opened) {
+                EXPECT_TRUE(found == live.end()) << "a handle value was handed out twice";
+                live.push_back(event.handle);
+            } else if (found == live.end()) {
+                ADD_FAILURE() << "closed a handle that was not open: " << event.handle;
+            } else {
+                live.erase(found);
+            }
+        }
+        EXPECT_TRUE(live.empty()) << live.size() << " handles left open";
+        size_t last = std::min<size_t>(3, records.opened.size());
+        std::vector<HINTERNET> lastOpened(records.opened.end() - static_cast<std::ptrdiff_t>(last),
+                                          records.opened.end());
+        std::vector<HINTERNET> lastClosed(records.closed.end() - static_cast<std::ptrdiff_t>(last),
+                                          records.closed.end());
+        std::reverse(lastOpened.begin(), lastOpened.end());
+        EXPECT_EQ(lastOpened, lastClosed) << "not released in reverse order";
+    }
+
+    void ExpectNoFileLeft(const DownloadOutcome &outcome, const char *stale)
+    {
+        EXPECT_TRUE(outcome.finished);
+        EXPECT_TRUE(outcome.requestCleared);
+        EXPECT_FALSE(bench::FileExists(package_ + L".part")) << "a .part file was left behind";
+        std::string bytes;
+        if (stale != nullptr) {
+            EXPECT_TRUE(bench::ReadBytes(package_, &bytes) && bytes == stale) << "the earlier file is gone";
+        } else {
+            EXPECT_FALSE(bench::FileExists(package_)) << "unverified bytes at packagePath";
+        }
+    }
+
+    std::wstring dir_;
+    std::wstring package_;
+    InstallerContext context_;
+};
+
+// Any of the four calls of the request phase failing with 12175 in the first attempt.
+TEST_F(DownloadFaultsTest, ASecureChannelFailureFallsBackOnceToPlainHttp)
+{
+    for (faults::Call call : {faults::kConnect, faults::kOpenRequest, faults::kSend, faults::kReceive}) {
+        SCOPED_TRACE(CallName(call));
+        faults::Reset();
+        faults::Fail(call, 1, kSecureFailure);
+        ServedItem item(L"setup.exe", Served().Https(L"ok/setup.exe"), Served().Http(L"ok/setup.exe"));
+        bench::StatusWindow window(kStatusBefore);
+        DownloadOutcome outcome = Download(item.get(), &window);
+
+        EXPECT_TRUE(outcome.result) << Narrow(outcome.errorText);
+        EXPECT_STREQ(bench::kUntouched, outcome.errorText.c_str());
+        EXPECT_EQ(item.get()->expectedSize, outcome.received);
+        EXPECT_EQ(item.get()->expectedSize, bench::FileSize(package_));
+        ASSERT_EQ(1u, window.Texts().size()) << "the note is set once";
+        EXPECT_EQ(std::wstring(kFallbackNote), window.Texts()[0].first);
+        EXPECT_TRUE(window.Texts()[0].second) << "the note comes from the download thread";
+        EXPECT_EQ(std::wstring(kFallbackNote), window.Text());
+
+        faults::Records records = faults::Recorded();
+        std::vector<std::wstring> connects = {L"localhost:" + std::to_wstring(Served().httpsPort),
+                                              L"127.0.0.1:" + std::to_wstring(Served().httpPort)};
+        EXPECT_EQ(connects, records.connects);
+        std::vector<DWORD> flags = {WINHTTP_FLAG_SECURE, 0};
+        if (call == faults::kConnect) {
+            flags = {0};  // the first attempt never got to its request
+        }
+        EXPECT_EQ(flags, records.requestFlags);
+        EXPECT_EQ(2, faults::Count(faults::kOpen)) << "the second attempt starts with its own session";
+        ExpectHandlesClosedOnce();
+    }
+}
+
+TEST_F(DownloadFaultsTest, AfterTheFallbackTheSecondAttemptsResultStands)
+{
+    struct Case {
+        const char *label;
+        std::wstring fallback;
+        bool secureFailureAgain;
+        bool cancelAtFailure;
+        const wchar_t *message;
+        int sessions;  // the second attempt opens its own, unless its address is refused first
+    };
+    const Case cases[] = {
+        {"404 over http", Served().Http(L"missing"), false, false, kNoPackage, 2},
+        {"a wrong byte over http", Served().Http(L"flip/setup.exe"), false, false, kNotVerified, 2},
+        {"12175 again: no third attempt", Served().Http(L"ok/setup.exe"), true, false, kOutdatedTls, 2},
+        {"a fallback of another scheme", L"ftp://127.0.0.1/setup.exe", false, false, kBadAddress, 1},
+        // The cancellation plays no part in the decision to fall back; the check before the first read ends it.
+        {"cancelled as the secure attempt failed", Served().Http(L"ok/setup.exe"), false, true, kCancelled, 2},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        faults::Reset();
+        faults::Fail(faults::kSend, 1, kSecureFailure);
+        if (c.secureFailureAgain) {
+            faults::Fail(faults::kSend, 2, kSecureFailure);
+        }
+        if (c.cancelAtFailure) {
+            faults::BeforeFailure([this] { StoreFlag(&context_.cancelRequested, 1); });
+        }
+        ServedItem item(L"setup.exe", Served().Https(L"ok/setup.exe"), c.fallback);
+        bench::StatusWindow window(kStatusBefore);
+        ASSERT_TRUE(bench::WriteBytes(package_, kStale, sizeof(kStale) - 1));
+        DownloadOutcome outcome = Download(item.get(), &window);
+
+        EXPECT_FALSE(outcome.result);
+        EXPECT_EQ(std::wstring(c.message), outcome.errorText) << Narrow(outcome.errorText);
+        EXPECT_EQ(std::wstring(kFallbackNote), window.Text());
+        EXPECT_EQ(1u, window.Texts().size());
+        EXPECT_EQ(c.sessions, faults::Count(faults::kOpen)) << "a third attempt";
+        EXPECT_LE(faults::Count(faults::kSend), 2);
+        ExpectNoFileLeft(outcome, kStale);
+        ExpectHandlesClosedOnce();
+    }
+}
+
+TEST_F(DownloadFaultsTest, NoFallbackWithoutAFallbackUrlOrForAnyOtherFailure)
+{
+    struct Case {
+        faults::Call call;
+        DWORD error;
+        bool withFallback;
+        const wchar_t *message;
+    };
+    const Case cases[] = {
+        {faults::kSend, kSecureFailure, false, kOutdatedTls},
+        {faults::kReceive, kSecureFailure, false, kOutdatedTls},
+        {faults::kSend, 12157, true, kNotFinished},      // ERROR_WINHTTP_SECURE_CHANNEL_ERROR
+        {faults::kSend, 12045, true, kNotFinished},      // ERROR_WINHTTP_SECURE_INVALID_CA
+        {faults::kSend, 12029, true, kNoConnection},
+        {faults::kConnect, 12007, true, kNoConnection},
+        {faults::kReceive, 12002, true, kNoConnection},
+        {faults::kReceive, 12030, true, kNoConnection},
+        {faults::kOpen, kSecureFailure, true, kOutdatedTls},  // the session itself: never a fallback
+        {faults::kOpen, 12001, true, kNotFinished},           // ERROR_WINHTTP_OUT_OF_HANDLES
+        {faults::kQueryData, kSecureFailure, true, kOutdatedTls},  // after the response: too late to fall back
+        {faults::kRead, kSecureFailure, true, kOutdatedTls},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(CallName(c.call)) + " " + std::to_string(c.error) +
+                     (c.withFallback ? " with a fallback" : ""));
+        faults::Reset();
+        faults::Fail(c.call, 1, c.error);
+        ServedItem item(L"setup.exe", Served().Https(L"ok/setup.exe"),
+                        c.withFallback ? Served().Http(L"ok/setup.exe") : L"");
+        bench::StatusWindow window(kStatusBefore);
+        DownloadOutcome outcome = Download(item.get(), &window);
+
+        EXPECT_FALSE(outcome.result);
+        EXPECT_EQ(std::wstring(c.message), outcome.errorText) << Narrow(outcome.errorText);
+        EXPECT_TRUE(window.Texts().empty()) << "a fallback note without a fallback";
+        EXPECT_EQ(1, faults::Count(faults::kOpen)) << "a second attempt";
+        ExpectNoFileLeft(outcome, nullptr);
+        ExpectHandlesClosedOnce();
+    }
+}
+
+// Wherever a call fails, its code picks the message, unless the window has asked to stop: the window sets the flag
+// before it closes the request, so here the flag is set just as the scripted failure is reported.
+TEST_F(DownloadFaultsTest, ErrorCodesMapToTheirMessagesAndACancellationWinsOverEveryCode)
+{
+    struct Row {
+        DWORD error;
+        const wchar_t *message;
+    };
+    const Row rows[] = {
+        {kSecureFailure, kOutdatedTls}, {12002, kNoConnection}, {12007, kNoConnection}, {12029, kNoConnection},
+        {12030, kNoConnection},         {12157, kNotFinished},  {12152, kNotFinished},  {12017, kNotFinished},
+        {ERROR_INVALID_HANDLE, kNotFinished}, {10054, kNotFinished}, {0, kNotFinished},
+    };
+    for (faults::Call call : {faults::kOpen, faults::kConnect, faults::kSend, faults::kQueryData, faults::kRead}) {
+        for (const Row &row : rows) {
+            for (bool cancel : {false, true}) {
+                SCOPED_TRACE(std::string(CallName(call)) + " " + std::to_string(row.error) +
+                             (cancel ? ", cancelled" : ""));
+                faults::Reset();
+                faults::Fail(call, 1, row.error);
+                if (cancel) {
+                    faults::BeforeFailure([this] { StoreFlag(&context_.cancelRequested, 1); });
+                }
+                ServedItem item(L"setup.exe", Served().Http(L"ok/setup.exe"));
+                bench::StatusWindow window(kStatusBefore);
+                DownloadOutcome outcome = Download(item.get(), &window);
+                EXPECT_FALSE(outcome.result);
+                EXPECT_EQ(std::wstring(cancel ? kCancelled : row.message), outcome.errorText)
+                    << Narrow(outcome.errorText);
+                ExpectNoFileLeft(outcome, nullptr);
+                ExpectHandlesClosedOnce();
+            }
+        }
+    }
+}
+
+// Where closing a request interrupts a call blocked on it, the engine sees that call fail after the window set the
+// flag: the call ends at once, cancelled, and the request is closed once, by the window.
+TEST_F(DownloadFaultsTest, ClosingTheRequestInterruptsABlockedCall)
+{
+    for (faults::Call call : {faults::kSend, faults::kReceive, faults::kQueryData, faults::kRead}) {
+        SCOPED_TRACE(CallName(call));
+        faults::Reset();
+        faults::BlockUntilClosed(call, call == faults::kQueryData || call == faults::kRead ? 3 : 1,
+                                 ERROR_WINHTTP_OPERATION_CANCELLED);
+        ServedItem item(L"setup.exe", Served().Http(L"ok/setup.exe"));
+        bench::StatusWindow window(kStatusBefore);
+        ASSERT_TRUE(bench::WriteBytes(package_, kStale, sizeof(kStale) - 1));
+        DWORD cancelledAt = 0;
+        HINTERNET published = nullptr;
+        DownloadOutcome outcome = Download(item.get(), &window, [&] {
+            if (cancelledAt == 0 && faults::Blocked()) {
+                published = context_.request;
+                cancelledAt = GetTickCount();
+                bench::CancelDownload(&context_);
+            }
+        });
+        ASSERT_NE(0u, cancelledAt) << "the call never blocked";
+        EXPECT_LT(GetTickCount() - cancelledAt, 2000u);
+        EXPECT_FALSE(outcome.result);
+        EXPECT_STREQ(kCancelled, outcome.errorText.c_str());
+        faults::Records records = faults::Recorded();
+        ASSERT_FALSE(records.closed.empty());
+        EXPECT_EQ(published, records.closed.front()) << "the window's close came first";
+        ExpectNoFileLeft(outcome, kStale);
+        ExpectHandlesClosedOnce();
+    }
+}
+
+TEST_F(DownloadFaultsTest, FailingFileCallsLeaveNoUnverifiedBytes)
+{
+    struct Case {
+        const char *label;
+        faults::Call call;
+        int occurrence;
+        DWORD error;
+        bool shortWrite;
+        const wchar_t *message;
+        bool staleSurvives;
+    };
+    const Case cases[] = {
+        {"the .part file cannot be created", faults::kCreatePart, 1, ERROR_ACCESS_DENIED, false, kNoPartFile, true},
+        {"the disk fills up", faults::kWritePart, 3, ERROR_DISK_FULL, false, kWriteFailed, true},
+        {"a write falls short", faults::kWritePart, 2, 0, true, kWriteFailed, true},
+        // The stale file was deleted to make room for the verified package, which then could not be moved in.
+        {"the move into place fails", faults::kMove, 1, ERROR_ACCESS_DENIED, false, kNotVerified, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        faults::Reset();
+        if (c.shortWrite) {
+            faults::ShortWrite(c.occurrence);
+        } else {
+            faults::Fail(c.call, c.occurrence, c.error);
+        }
+        ServedItem item(L"setup.exe", Served().Https(L"ok/setup.exe"));
+        bench::StatusWindow window(kStatusBefore);
+        ASSERT_TRUE(bench::WriteBytes(package_, kStale, sizeof(kStale) - 1));
+        DownloadOutcome outcome = Download(item.get(), &window);
+        EXPECT_FALSE(outcome.result);
+        EXPECT_EQ(std::wstring(c.message), outcome.errorText) << Narrow(outcome.errorText);
+        EXPECT_EQ(c.occurrence, faults::Count(c.call)) << "the engine went on after the failure";
+        ExpectNoFileLeft(outcome, c.staleSurvives ? kStale : nullptr);
+        ExpectHandlesClosedOnce();
+    }
+}
+
+TEST_F(DownloadFaultsTest, ASuccessfulDownloadClosesItsHandlesInReverseOrder)
+{
+    ServedItem item(L"update.msu", Served().Https(L"ok/update.msu"), L"", true);
+    bench::StatusWindow window(kStatusBefore);
+    DownloadOutcome outcome = Download(item.get(), &window);
+    EXPECT_TRUE(outcome.result) << Narrow(outcome.errorText);
+    faults::Records records = faults::Recorded();
+    ASSERT_EQ(3u, records.opened.size()) << "session, connection, request";
+    EXPECT_EQ(std::vector<HINTERNET>(records.opened.rbegin(), records.opened.rend()), records.closed);
+    EXPECT_EQ(std::vector<DWORD>{WINHTTP_FLAG_SECURE}, records.requestFlags);
+    EXPECT_TRUE(window.Texts().empty());
+    EXPECT_EQ(1, faults::Count(faults::kMove));
+}
+
+}  // namespace
