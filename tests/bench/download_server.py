@@ -210,7 +210,7 @@ def main():
     parser.add_argument("--cert", required=True, help="server certificate chain (PEM, DNS name localhost)")
     parser.add_argument("--key", required=True, help="server private key (PEM)")
     parser.add_argument("--lifetime", type=float, default=3600)
-    parser.add_argument("--idle", type=float, default=600)
+    parser.add_argument("--idle", type=float, default=1200)
     parser.add_argument("--big", action="store_true", help="also serve the benchmark's 121,346,568-byte package")
     args = parser.parse_args()
 

@@ -20,20 +20,11 @@ namespace {
 using bench::DownloadOutcome;
 using bench::Served;
 using bench::ServedItem;
+using bench::kStale;
+using namespace bench::text;
 
 const DWORD kSecureFailure = 12175;  // ERROR_WINHTTP_SECURE_FAILURE
-const wchar_t kBadAddress[] = L"安装包地址无效。";
-const wchar_t kCancelled[] = L"已取消下载。";
-const wchar_t kOutdatedTls[] = L"这台电脑的安全连接组件过旧，无法直接下载。";
-const wchar_t kNoConnection[] = L"无法连接微软下载服务器，请检查网络后重试。";
-const wchar_t kNotFinished[] = L"下载未完成。";
-const wchar_t kNoPackage[] = L"微软下载服务器没有返回安装包。";
-const wchar_t kNoPartFile[] = L"无法写入临时下载文件。";
-const wchar_t kWriteFailed[] = L"写入安装包失败，请检查磁盘空间。";
-const wchar_t kNotVerified[] = L"安装包校验失败。";
-const wchar_t kFallbackNote[] = L"HTTPS 不可用，正在通过微软 CDN 兼容通道下载并校验…";
 const wchar_t kStatusBefore[] = L"正在连接微软下载服务器…";
-const char kStale[] = "a stale package from an earlier run";
 
 const char *CallName(faults::Call call)
 {
@@ -42,15 +33,6 @@ const char *CallName(faults::Call call)
                                         "WinHttpReadData",    "CreateFileW",     "WriteFile",
                                         "MoveFileW"};
     return names[call];
-}
-
-std::string Narrow(const std::wstring &text)
-{
-    std::string out;
-    for (wchar_t c : text) {
-        out += c < 0x80 ? static_cast<char>(c) : '?';
-    }
-    return out;
 }
 
 class DownloadFaultsTest : public ::testing::Test {
@@ -132,7 +114,7 @@ TEST_F(DownloadFaultsTest, ASecureChannelFailureFallsBackOnceToPlainHttp)
         bench::StatusWindow window(kStatusBefore);
         DownloadOutcome outcome = Download(item.get(), &window);
 
-        EXPECT_TRUE(outcome.result) << Narrow(outcome.errorText);
+        EXPECT_TRUE(outcome.result) << bench::Printable(outcome.errorText);
         EXPECT_STREQ(bench::kUntouched, outcome.errorText.c_str());
         EXPECT_EQ(item.get()->expectedSize, outcome.received);
         EXPECT_EQ(item.get()->expectedSize, bench::FileSize(package_));
@@ -189,7 +171,7 @@ TEST_F(DownloadFaultsTest, AfterTheFallbackTheSecondAttemptsResultStands)
         DownloadOutcome outcome = Download(item.get(), &window);
 
         EXPECT_FALSE(outcome.result);
-        EXPECT_EQ(std::wstring(c.message), outcome.errorText) << Narrow(outcome.errorText);
+        EXPECT_EQ(std::wstring(c.message), outcome.errorText) << bench::Printable(outcome.errorText);
         EXPECT_EQ(std::wstring(kFallbackNote), window.Text());
         EXPECT_EQ(1u, window.Texts().size());
         EXPECT_EQ(c.sessions, faults::Count(faults::kOpen)) << "a third attempt";
@@ -232,7 +214,7 @@ TEST_F(DownloadFaultsTest, NoFallbackWithoutAFallbackUrlOrForAnyOtherFailure)
         DownloadOutcome outcome = Download(item.get(), &window);
 
         EXPECT_FALSE(outcome.result);
-        EXPECT_EQ(std::wstring(c.message), outcome.errorText) << Narrow(outcome.errorText);
+        EXPECT_EQ(std::wstring(c.message), outcome.errorText) << bench::Printable(outcome.errorText);
         EXPECT_TRUE(window.Texts().empty()) << "a fallback note without a fallback";
         EXPECT_EQ(1, faults::Count(faults::kOpen)) << "a second attempt";
         ExpectNoFileLeft(outcome, nullptr);
@@ -268,7 +250,7 @@ TEST_F(DownloadFaultsTest, ErrorCodesMapToTheirMessagesAndACancellationWinsOverE
                 DownloadOutcome outcome = Download(item.get(), &window);
                 EXPECT_FALSE(outcome.result);
                 EXPECT_EQ(std::wstring(cancel ? kCancelled : row.message), outcome.errorText)
-                    << Narrow(outcome.errorText);
+                    << bench::Printable(outcome.errorText);
                 ExpectNoFileLeft(outcome, nullptr);
                 ExpectHandlesClosedOnce();
             }
@@ -340,7 +322,7 @@ TEST_F(DownloadFaultsTest, FailingFileCallsLeaveNoUnverifiedBytes)
         ASSERT_TRUE(bench::WriteBytes(package_, kStale, sizeof(kStale) - 1));
         DownloadOutcome outcome = Download(item.get(), &window);
         EXPECT_FALSE(outcome.result);
-        EXPECT_EQ(std::wstring(c.message), outcome.errorText) << Narrow(outcome.errorText);
+        EXPECT_EQ(std::wstring(c.message), outcome.errorText) << bench::Printable(outcome.errorText);
         EXPECT_EQ(c.occurrence, faults::Count(c.call)) << "the engine went on after the failure";
         ExpectNoFileLeft(outcome, c.staleSurvives ? kStale : nullptr);
         ExpectHandlesClosedOnce();
@@ -352,7 +334,7 @@ TEST_F(DownloadFaultsTest, ASuccessfulDownloadClosesItsHandlesInReverseOrder)
     ServedItem item(L"update.msu", Served().Https(L"ok/update.msu"), L"", true);
     bench::StatusWindow window(kStatusBefore);
     DownloadOutcome outcome = Download(item.get(), &window);
-    EXPECT_TRUE(outcome.result) << Narrow(outcome.errorText);
+    EXPECT_TRUE(outcome.result) << bench::Printable(outcome.errorText);
     faults::Records records = faults::Recorded();
     ASSERT_EQ(3u, records.opened.size()) << "session, connection, request";
     EXPECT_EQ(std::vector<HINTERNET>(records.opened.rbegin(), records.opened.rend()), records.closed);

@@ -20,27 +20,9 @@ using bench::DownloadOutcome;
 using bench::PrepareContext;
 using bench::Served;
 using bench::ServedItem;
+using bench::kStale;
+using namespace bench::text;
 
-const wchar_t kBadAddress[] = L"安装包地址无效。";
-const wchar_t kCancelled[] = L"已取消下载。";
-const wchar_t kNoConnection[] = L"无法连接微软下载服务器，请检查网络后重试。";
-const wchar_t kNotFinished[] = L"下载未完成。";
-const wchar_t kNoPackage[] = L"微软下载服务器没有返回安装包。";
-const wchar_t kNoPartPath[] = L"无法准备临时下载文件。";
-const wchar_t kNoPartFile[] = L"无法写入临时下载文件。";
-const wchar_t kTooLong[] = L"下载内容异常，已停止。";
-const wchar_t kIncomplete[] = L"安装包下载不完整。";
-const wchar_t kNotVerified[] = L"安装包校验失败。";
-const char kStale[] = "a stale package from an earlier run";
-
-std::string Narrow(const std::wstring &text)
-{
-    std::string out;
-    for (wchar_t c : text) {
-        out += c < 0x80 ? static_cast<char>(c) : '?';
-    }
-    return out;
-}
 
 class DownloadTest : public ::testing::Test {
 protected:
@@ -67,7 +49,7 @@ protected:
     {
         ASSERT_TRUE(outcome.finished);
         EXPECT_FALSE(outcome.result);
-        EXPECT_EQ(std::wstring(message), outcome.errorText) << Narrow(outcome.errorText);
+        EXPECT_EQ(std::wstring(message), outcome.errorText) << bench::Printable(outcome.errorText);
         EXPECT_TRUE(outcome.requestCleared);
         EXPECT_FALSE(bench::FileExists(package_ + L".part")) << "a .part file was left behind";
         if (item != nullptr) {
@@ -85,7 +67,7 @@ protected:
     void ExpectSuccess(const DownloadOutcome &outcome, const PrerequisiteItem *item, bool announced)
     {
         ASSERT_TRUE(outcome.finished);
-        EXPECT_TRUE(outcome.result) << Narrow(outcome.errorText);
+        EXPECT_TRUE(outcome.result) << bench::Printable(outcome.errorText);
         EXPECT_STREQ(bench::kUntouched, outcome.errorText.c_str());
         EXPECT_EQ(item->expectedSize, outcome.received);
         EXPECT_EQ(announced ? item->expectedSize : 0u, outcome.total);

@@ -86,6 +86,15 @@ DownloadServer LoadServer()
 
 }  // namespace
 
+std::string Printable(const std::wstring &text)
+{
+    std::string out;
+    for (wchar_t c : text) {
+        out += c < 0x80 ? static_cast<char>(c) : '?';
+    }
+    return out;
+}
+
 const ServedFixture &DownloadServer::Fixture(const std::wstring &name) const
 {
     for (const ServedFixture &fixture : fixtures) {

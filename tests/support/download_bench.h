@@ -14,6 +14,29 @@
 
 namespace bench {
 
+// What the user reads after a download, written out here independently of the engine.
+namespace text {
+inline constexpr wchar_t kBadAddress[] = L"安装包地址无效。";
+inline constexpr wchar_t kCancelled[] = L"已取消下载。";
+inline constexpr wchar_t kOutdatedTls[] = L"这台电脑的安全连接组件过旧，无法直接下载。";
+inline constexpr wchar_t kNoConnection[] = L"无法连接微软下载服务器，请检查网络后重试。";
+inline constexpr wchar_t kNotFinished[] = L"下载未完成。";
+inline constexpr wchar_t kNoPackage[] = L"微软下载服务器没有返回安装包。";
+inline constexpr wchar_t kNoPartPath[] = L"无法准备临时下载文件。";
+inline constexpr wchar_t kNoPartFile[] = L"无法写入临时下载文件。";
+inline constexpr wchar_t kWriteFailed[] = L"写入安装包失败，请检查磁盘空间。";
+inline constexpr wchar_t kTooLong[] = L"下载内容异常，已停止。";
+inline constexpr wchar_t kIncomplete[] = L"安装包下载不完整。";
+inline constexpr wchar_t kNotVerified[] = L"安装包校验失败。";
+inline constexpr wchar_t kFallbackNote[] = L"HTTPS 不可用，正在通过微软 CDN 兼容通道下载并校验…";
+}  // namespace text
+
+// The content of a stale file that a test leaves at packagePath before a download.
+inline constexpr char kStale[] = "a stale package from an earlier run";
+
+// ASCII of a wide text for a failure message (anything else shows as '?').
+std::string Printable(const std::wstring &text);
+
 struct ServedFixture {
     std::wstring name;
     ULONGLONG size;
