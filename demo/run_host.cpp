@@ -75,7 +75,11 @@ int wmain()
     wchar_t line[9000];
     wsprintfW(line, L"[run] %s\n", commandLine);
     Print(line);
-    CreateThread(nullptr, 0, AnswerNotices, nullptr, 0, nullptr);
+    // The watcher runs until this process ends; its handle is not needed.
+    HANDLE watcher = CreateThread(nullptr, 0, AnswerNotices, nullptr, 0, nullptr);
+    if (watcher != nullptr) {
+        CloseHandle(watcher);
+    }
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
