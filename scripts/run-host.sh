@@ -10,10 +10,10 @@ scripts/bootstrap.sh
 cmake --preset x64-test -DHOST_PAYLOAD="${HOST_PAYLOAD:-}" >/dev/null
 cmake --build --preset x64-test --target VelvaroHost run_host >/dev/null
 
-for v in $(env | grep -io '^[a-z_]*proxy[a-z_]*=' | tr -d '='); do unset "$v"; done
-export WINEPREFIX="$PWD/build/x64-test/demo-prefix" WINEDEBUG=-all
-wine=/usr/lib/wine/wine64
-trap 'wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
+export WINEPREFIX="$PWD/build/x64-test/demo-prefix"
+. tests/bench/wine-env.sh
+wine=$WINE64
+trap '"$WINESERVER" -k </dev/null >/dev/null 2>&1 || true' EXIT
 tests/bench/prefix.sh
 key='HKLM\SOFTWARE\Microsoft\NET Framework Setup\NDP\v4\Full'
 if [ "${HOST_DEMO_RUNTIME:-present}" = missing ]; then

@@ -6,19 +6,18 @@
 # every window fails) gets its server restarted once the setting is in.
 set -eu
 : "${WINEPREFIX:?}"
-for v in $(env | grep -io '^[a-z_]*proxy[a-z_]*=' | tr -d '='); do unset "$v"; done
-export WINEDEBUG=-all
-wine=/usr/lib/wine/wine64
+. "$(dirname "$0")/wine-env.sh"
+wine=$WINE64
 mkdir -p "$WINEPREFIX"
 driver_key='HKCU\Software\Wine\Drivers'
 if ! grep -qs '"Graphics"="null"' "$WINEPREFIX/user.reg"; then
-  wineserver -p </dev/null >/dev/null 2>&1 || true
+  "$WINESERVER" -p </dev/null >/dev/null 2>&1 || true
   "$wine" wineboot -i </dev/null >/dev/null 2>&1
   "$wine" reg add "$driver_key" /v Graphics /d null /f </dev/null >/dev/null 2>&1
   "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
-  wineserver -k </dev/null >/dev/null 2>&1 || true
-  wineserver -w </dev/null >/dev/null 2>&1 || true
+  "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
+  "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
 fi
 # An already running server (left by an earlier run of this tree) is fine.
-wineserver -p </dev/null >/dev/null 2>&1 || true
+"$WINESERVER" -p </dev/null >/dev/null 2>&1 || true
 "$wine" wineboot </dev/null >/dev/null 2>&1

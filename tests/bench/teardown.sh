@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Stops the bench's wineserver so that nothing of the run lingers.
+set -eu
 : "${WINEPREFIX:?}"
-wineserver -k </dev/null >/dev/null 2>&1
-wineserver -w </dev/null >/dev/null 2>&1
+. "$(dirname "$0")/wine-env.sh"
+"$WINESERVER" -k </dev/null >/dev/null 2>&1 || true   # no server running is fine: nothing lingers
+"$WINESERVER" -w </dev/null >/dev/null 2>&1
 echo "bench wineserver stopped"
-exit 0
