@@ -65,8 +65,9 @@ def script_env(**given):
 
 
 def run_script(name, *args, timeout=120, **given):
+    # A changed signature can make osslsigncode print any bytes.
     return subprocess.run([os.path.join(SCRIPTS, name), *args], env=script_env(**given), capture_output=True,
-                          text=True, timeout=timeout)
+                          encoding="utf-8", errors="replace", timeout=timeout)
 
 
 class TimestampServer:
