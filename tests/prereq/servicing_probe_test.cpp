@@ -9,6 +9,7 @@
 
 #include "prereq/servicing_probe.h"
 #include "support/bench.h"
+#include "support/stand_in.h"
 
 namespace {
 
@@ -69,10 +70,8 @@ LONG WINAPI EnumStandIn(HKEY key, DWORD index, LPWSTR name, LPDWORD capacity, LP
 
 }  // namespace
 
-extern "C" {
-void *__imp_RegOpenKeyExW = reinterpret_cast<void *>(&OpenStandIn);
-void *__imp_RegEnumKeyExW = reinterpret_cast<void *>(&EnumStandIn);
-}
+REPLACE_IMPORT(RegOpenKeyExW, 20, OpenStandIn);
+REPLACE_IMPORT(RegEnumKeyExW, 32, EnumStandIn);
 
 namespace {
 
