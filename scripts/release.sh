@@ -7,7 +7,8 @@
 # usage: scripts/release.sh
 #   HOST_PAYLOAD=YourTool.exe   the payload to embed (default: the in-tree demo payload)
 #   HOST_RELEASE_DIR=dir        where the release goes (default: release/ in the source tree)
-#   HOST_RELEASE_BUILD=dir      the build folder, emptied first (default: build/release in the source tree)
+#   HOST_RELEASE_BUILD=dir      the build folder: new, empty, or made by this command, which empties it first
+#                               (default: build/release in the source tree)
 #   signing: see scripts/sign.sh (no certificate given: a throw-away test certificate, and the file is TEST-SIGNED)
 set -eu
 payload=""
@@ -18,11 +19,23 @@ fi
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${HOST_RELEASE_BUILD:-$source_dir/build/release}")
 out=$(realpath -m "${HOST_RELEASE_DIR:-$source_dir/release}")
+# The build folder is emptied first, so it must be one that this command made: a folder that exists, holds anything
+# and lacks the mark left below is refused (a mistyped HOST_RELEASE_BUILD must never empty someone's folder).
+mark=.velvaro-release-build
+if { [ -e "$build" ] && [ ! -d "$build" ]; } || { [ -d "$build" ] && [ -n "$(ls -A "$build")" ] && [ ! -f "$build/$mark" ]; }; then
+  echo "HOST_RELEASE_BUILD=$build holds files this command did not make: give a new or empty folder" >&2
+  exit 1
+fi
+case "$out/" in
+  "$build"/*) echo "HOST_RELEASE_DIR=$out lies inside the build folder, which is emptied first" >&2; exit 1 ;;
+esac
 cd "$source_dir"
 scripts/bootstrap.sh
 
 # A clean folder, and the payload always given, so that nothing cached by an earlier build can reach the release.
 rm -rf "$build"
+mkdir -p "$build"
+touch "$build/$mark"
 cmake --preset x86-release -B "$build" -DHOST_PAYLOAD="$payload" >/dev/null
 cmake --build "$build" --target VelvaroHost
 

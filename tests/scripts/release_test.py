@@ -147,6 +147,31 @@ class Release(unittest.TestCase):
         checked = run_script("verify-signature.sh", self.signed(self.runs[1]), self.ca[1])
         self.assertIn("signed by /CN=Test publisher, no timestamp", checked.stdout)
 
+    def test_only_a_build_folder_of_its_own_is_emptied(self):
+        """The build folder is emptied before the build: one holding anything the command did not make is refused
+        before anything is removed, while the folders of the runs above carry the command's mark."""
+        others = os.path.join(WORK, "someone's folder")
+        os.makedirs(others, exist_ok=True)
+        with open(os.path.join(others, "notes.txt"), "w", encoding="ascii") as f:
+            f.write("keep me")
+        a_file = os.path.join(WORK, "a file")
+        with open(a_file, "w", encoding="ascii") as f:
+            f.write("keep me")
+        release = os.path.join(self.runs[0]["source"], "scripts", "release.sh")
+        out = os.path.join(WORK, "refused-release")
+        for label, build in [("a folder of other files", others), ("a file", a_file),
+                             ("the sources", self.runs[0]["source"]), ("above the sources", WORK)]:
+            with self.subTest(label):
+                result = run_script(release, timeout=120, HOST_RELEASE_BUILD=build, HOST_RELEASE_DIR=out)
+                self.assertNotEqual(result.returncode, 0, result.stdout + result.stderr)
+                self.assertIn("holds files this command did not make", result.stderr)
+                self.assertFalse(os.path.exists(out))
+        self.assertEqual(read(os.path.join(others, "notes.txt")), b"keep me")
+        self.assertEqual(read(a_file), b"keep me")
+        self.assertTrue(os.path.isfile(release))
+        for run in self.runs:
+            self.assertTrue(os.path.isfile(os.path.join(run["build"], ".velvaro-release-build")))
+
     def test_static_checks_pass_on_the_signed_file(self):
         for run in self.runs:
             checker = os.path.join(run["source"], "tests", "product", "check_product.py")
