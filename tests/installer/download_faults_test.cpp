@@ -3,7 +3,9 @@
 // call to the real WinHTTP and kernel32, so each download still runs against the bench's loopback server. Shown
 // here: the one fallback to plain HTTP after a secure-channel failure, with its note on a real window's status line
 // set from the download thread; the mapping of error codes and the cancellation that wins over all of them; a close
-// that interrupts a blocked call; failing file calls; and that every handle is closed once, in reverse order.
+// that interrupts a blocked call; failing file calls; a read-only old package where the system refuses to replace
+// one; the session's user agent, proxy mode, TLS versions and timeouts as they reach WinHTTP; and that every handle
+// is closed once, in reverse order.
 #include <gtest/gtest.h>
 
 #include <algorithm>
