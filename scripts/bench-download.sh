@@ -15,21 +15,23 @@
 # no fair measure of it; the read-only loop is shown for what WinHTTP alone costs.
 #
 # usage: scripts/bench-download.sh [BUILD_TREE] [ROUNDS]
-#   BUILD_TREE  an x64-test build tree (default build/x64-test); download_benchmark is built there first. The script
-#               uses that tree's bench prefix and stops its wineserver at the end: do not run it while CTest runs
-#               in the same tree.
+#   BUILD_TREE  an x64-test or x86-test build tree (default build/x64-test); download_benchmark is built there first
+#               and runs under that tree's Wine loader, in that tree's bench prefix, whose wineserver it stops at the
+#               end: do not run it while CTest runs in the same tree.
 #   URL scheme: BENCH_SCHEME=http (default) or https.
 set -eu
 cd "$(dirname "$0")/.."
 tree=$(cd "${1:-build/x64-test}" && pwd)
 rounds=${2:-3}
 scheme=${BENCH_SCHEME:-http}
-for v in $(env | grep -io '^[a-z_]*proxy[a-z_]*=' | tr -d '='); do unset "$v"; done
+. tests/bench/wine-env.sh
+# The loader of the tree's target: the 32-bit one for an i686 tree (x86-test), wine64 for the twin.
+if grep -q '^CMAKE_CXX_COMPILER:.*i686' "$tree/CMakeCache.txt"; then loader=$WINE32; else loader=$WINE64; fi
 
-cmake --build "$tree" --target download_benchmark >/dev/null
+cmake --build "$tree" --target download_benchmark bench_ready >/dev/null
 export WINEPREFIX=$tree/wineprefix
 server_dir=$tree/download-benchmark
-tests/bench/setup.sh >/dev/null
+tests/bench/setup.sh "$loader" "$tree/bin/bench_ready.exe" >/dev/null
 stop() {
   tests/bench/download_server.sh stop "$server_dir" >/dev/null || true
   tests/bench/teardown.sh >/dev/null || true
@@ -45,7 +47,7 @@ read -r big_size big_sha <<<"$(fixture_of big.exe)"
 read -r small_size small_sha <<<"$(fixture_of setup.exe)"
 exe=$tree/bin/download_benchmark.exe
 package='C:\users\Public\velvaro-benchmark.exe'
-wine_run() { cmake/wine-run.sh "$exe" "$@" | tr -d '\r'; }
+wine_run() { cmake/wine-run.sh "$loader" "$exe" "$@" | tr -d '\r'; }
 value() { sed -n "s/^$1=//p" <<<"$2"; }
 
 echo "download benchmark: $big_size bytes over $scheme loopback, $rounds rounds"
