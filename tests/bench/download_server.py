@@ -7,7 +7,7 @@ long, wrong by one byte or announced with the wrong length, a reset in the middl
 the body, a redirect and a throttled body for cancellation. The same handler answers on a plain port (127.0.0.1) and
 a TLS port (for "localhost", TLS 1.2 at most). A third port is bound but never listens, so a connection to it is
 refused. The plain port also answers as an HTTP proxy would (a request line with an absolute address), and
-"record/TOKEN/NAME" serves NAME whole after writing the request line and headers it received to
+"record/TOKEN/NAME" serves NAME whole after appending the request line and headers it received to
 requests/TOKEN.txt beside the info file, for the tests to read.
 
 The fixtures' sizes and SHA-256 digests are computed here and written, with the ports, to an info file that the test
@@ -129,10 +129,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             raise OSError("bad token")
         folder = os.path.join(os.path.dirname(os.path.abspath(self.server.info)), "requests")
         os.makedirs(folder, exist_ok=True)
-        path = os.path.join(folder, token + ".txt")
-        with open(path + ".tmp", "w", newline="") as out:
-            out.write(self.requestline + "\r\n" + "".join(f"{k}: {v}\r\n" for k, v in self.headers.items()))
-        os.replace(path + ".tmp", path)
+        # Appended, one write per request, so that a test can count the requests made under its token.
+        with open(os.path.join(folder, token + ".txt"), "a", newline="") as out:
+            out.write(self.requestline + "\r\n" + "".join(f"{k}: {v}\r\n" for k, v in self.headers.items()) + "\r\n")
 
     def route(self, kind, f):
         if kind == "missing":
