@@ -21,6 +21,7 @@ import http.server
 import os
 import urllib.parse
 import random
+import shutil
 import socket
 import socketserver
 import ssl
@@ -247,6 +248,8 @@ def main():
         FIXTURES["big.exe"] = BigFixture("big.exe", BIG_SIZE)
 
     Server.info = args.info
+    # Records of an earlier run would read as requests of this one.
+    shutil.rmtree(os.path.join(os.path.dirname(os.path.abspath(args.info)), "requests"), ignore_errors=True)
     plain = Server(("127.0.0.1", 0), Handler)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.maximum_version = ssl.TLSVersion.TLSv1_2

@@ -37,11 +37,11 @@ std::wstring HostOfLength(size_t length)
     return host + std::wstring(rest, L'h') + L".invalid";
 }
 
-// A token for the server's record of one request, unique within the run.
+// A token for the server's record of one request, unique within the server's run (which starts with no records).
 std::wstring Token(const char *what)
 {
     static int serial = 0;
-    return std::wstring(what, what + lstrlenA(what)) + std::to_wstring(GetCurrentProcessId()) + L"n" +
+    return std::wstring(what, what + lstrlenA(what)) + std::to_wstring(GetTickCount()) + L"n" +
            std::to_wstring(++serial);
 }
 
