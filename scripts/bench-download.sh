@@ -25,8 +25,8 @@ tree=$(cd "${1:-build/x64-test}" && pwd)
 rounds=${2:-3}
 scheme=${BENCH_SCHEME:-http}
 . tests/bench/wine-env.sh
-# The loader of the tree's target: the 32-bit one for an i686 tree (x86-test), wine64 for the twin.
-if grep -q '^CMAKE_CXX_COMPILER:.*i686' "$tree/CMakeCache.txt"; then loader=$WINE32; else loader=$WINE64; fi
+loader=$(sed -n 's/^HOST_WINE_LOADER:[A-Z]*=//p' "$tree/CMakeCache.txt")
+loader=${loader:-$WINE64}
 
 cmake --build "$tree" --target download_benchmark bench_ready >/dev/null
 export WINEPREFIX=$tree/wineprefix
