@@ -180,8 +180,7 @@ TEST_F(Extraction, AFileWhereAFolderShouldBeFailsAndNothingIsDeleted)
         EXPECT_FALSE(seen[0].hasCancel);
         EXPECT_TRUE(seen[0].hasIcon);
         if (c.asFolder) {
-            EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY),
-                      GetFileAttributesW(c.blocker.c_str()) & FILE_ATTRIBUTE_DIRECTORY) << c.what;
+            EXPECT_TRUE(IsFolder(c.blocker)) << c.what;
         } else {
             EXPECT_EQ("keep", FileBytes(c.blocker)) << c.what;
         }
@@ -238,7 +237,7 @@ TEST_F(Extraction, PathsOf260CharactersOrMoreFailWithoutTruncation)
         EXPECT_EQ(c.exitCode, Run(host_, &seen)) << c.length;
         EXPECT_EQ(c.exitCode == 2 ? 1u : 0u, seen.size()) << c.length;
         std::wstring deepest = folder + c.lastLevel;
-        EXPECT_TRUE(GetFileAttributesW(deepest.c_str()) & FILE_ATTRIBUTE_DIRECTORY) << c.length;
+        EXPECT_TRUE(IsFolder(deepest)) << c.length;
         // Nothing below the deepest level: no truncated folder or file was created.
         WIN32_FIND_DATAW found;
         HANDLE search = FindFirstFileW((deepest + L"\\*").c_str(), &found);
