@@ -4,6 +4,7 @@
 #include <ole2.h>
 
 #include "common/notice.h"
+#include "launcher/dll_search.h"
 #include "launcher/os_gate.h"
 #include "launcher/runtime_gate.h"
 #include "payload/extract.h"
@@ -11,6 +12,9 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
+    // Before anything can load a library by name: nothing beside the exe is to be taken for a system library.
+    RestrictDllSearchToSystem();
+
     // The installer windows and the shell calls they make want a single-threaded apartment; a failure changes nothing.
     OleInitialize(nullptr);
 

@@ -15,8 +15,11 @@ import pefile
 BUILD = os.environ.get("HOST_PRODUCT_DIR") or (sys.argv.pop(1) if len(sys.argv) > 1 else "build/x86-release")
 EXE = os.path.join(BUILD, "bin", "VelvaroHost.exe")
 MAP = os.path.join(BUILD, "VelvaroHost.map")
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll", "advapi32.dll",
-               "ole32.dll", "winhttp.dll", "msvcrt.dll", "ntdll.dll"}
+# What the exe may import: libraries that Windows 7 and later always take from the system folder (ntdll, and the
+# KnownDLLs among those the host uses). Anything else the loader would first look for beside the exe, before wWinMain
+# can restrict the search; comctl32 and winhttp are therefore loaded at run time, never imported.
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "advapi32.dll", "ole32.dll", "msvcrt.dll",
+               "ntdll.dll"}
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 COMPAT = "{urn:schemas-microsoft-com:compatibility.v1}"
@@ -94,6 +97,7 @@ class Product(unittest.TestCase):
             self.assertFalse(any(runtime in dll for dll in dlls), runtime)
         names = {imp.name.decode() for entry in self.pe.DIRECTORY_ENTRY_IMPORT for imp in entry.imports if imp.name}
         self.assertNotIn("RtlGetVersion", names, "looked up at run time, so a missing one cannot stop the load")
+        self.assertNotIn("SetDefaultDllDirectories", names, "missing on Windows 7 without KB2533623")
 
     def test_resources_and_their_language(self):
         found = self.resources()
