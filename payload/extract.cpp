@@ -33,8 +33,18 @@ static bool PrepareRuntimeFolder(wchar_t *folder)
     if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, localAppData))) {
         return false;
     }
-    lstrcpynW(folder, localAppData, MAX_PATH);
     static const wchar_t *const segments[] = {L"\\Oristane", L"\\Velvaro", L"\\runtime"};
+    // Usually the whole folder exists already: one query instead of a failing creation per level.
+    lstrcpynW(folder, localAppData, MAX_PATH);
+    bool fits = true;
+    for (const wchar_t *segment : segments) {
+        fits = fits && AppendToPath(folder, segment);
+    }
+    DWORD attributes = fits ? GetFileAttributesW(folder) : INVALID_FILE_ATTRIBUTES;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return true;
+    }
+    lstrcpynW(folder, localAppData, MAX_PATH);
     for (const wchar_t *segment : segments) {
         if (!AppendToPath(folder, segment)) {
             return false;
@@ -97,20 +107,20 @@ static void ClearBlockingAttributes(const wchar_t *path)
     }
 }
 
-// Reuses the copy at path when its bytes match, else writes one beside it and moves it into place. Returns the held
-// handle of a copy that matches, or INVALID_HANDLE_VALUE.
-static HANDLE PlaceCheckedCopy(const wchar_t *path, const wchar_t *temporary, const BYTE *bytes, DWORD size)
+// Writes a copy beside path and moves it into place, unless the copy there matches by now. Returns the held handle
+// of a copy that matches, or INVALID_HANDLE_VALUE.
+static HANDLE ReplaceCopy(const wchar_t *path, const wchar_t *temporary, const BYTE *bytes, DWORD size)
 {
     HANDLE held = OpenHeld(path);
     if (HoldsBytes(held, bytes, size)) {
-        return held;
+        return held;  // another host has just put it there
     }
     if (held != INVALID_HANDLE_VALUE) {
         CloseHandle(held);
     }
     if (WriteFlushedCopy(temporary, bytes, size)) {
         ClearBlockingAttributes(path);
-        // Fails while a running payload or another host holds the copy there; the check below decides.
+        // Fails while a running payload or a host of another kind holds the copy there; the check below decides.
         MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     }
     DeleteFileW(temporary);  // still there only when the write or the move failed
@@ -165,16 +175,26 @@ bool ExtractPayload(wchar_t *path, HANDLE *heldFile)
         return false;
     }
 
-    // Hosts of this payload take turns, so that one never checks the copy while another moves its own into place (a
-    // move opens the old copy for an instant). The turn is a courtesy, not a guard: whoever holds the name too long
-    // is not waited for, since the check alone decides what runs.
+    // The usual start: the copy is there and matches.
+    HANDLE held = OpenHeld(path);
+    if (HoldsBytes(held, bytes, size)) {
+        *heldFile = held;
+        return true;
+    }
+    if (held != INVALID_HANDLE_VALUE) {
+        CloseHandle(held);
+    }
+
+    // Hosts of this payload take turns to replace it, so that one never checks the copy while another moves its own
+    // into place (a move opens the old copy for an instant). The turn is a courtesy, not a guard: whoever holds the
+    // name too long is not waited for, since the check alone decides what runs.
     wchar_t lockName[64];
     FormatBounded(lockName, 64, L"Local\\Oristane.Velvaro.Extract.%08X", hash);
     HANDLE lock = CreateMutexW(nullptr, FALSE, lockName);
     DWORD waited = lock != nullptr ? WaitForSingleObject(lock, kExtractTurnWaitMs) : WAIT_FAILED;
     bool locked = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
 
-    *heldFile = PlaceCheckedCopy(path, temporary, bytes, size);
+    *heldFile = ReplaceCopy(path, temporary, bytes, size);
 
     if (locked) {
         ReleaseMutex(lock);
