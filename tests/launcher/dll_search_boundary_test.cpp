@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "launcher/dll_search.h"
+#include "support/stand_in.h"
 
 namespace {
 
@@ -15,16 +16,14 @@ HMODULE WINAPI StandInGetModuleHandleW(LPCWSTR name)
     if (kernel32LacksTheExport && name != nullptr && lstrcmpiW(name, L"kernel32.dll") == 0) {
         return GetModuleHandleA(nullptr);  // this test program: a module that exports nothing
     }
-    static auto real = reinterpret_cast<HMODULE(WINAPI *)(LPCWSTR)>(
+    static auto real = reinterpret_cast<decltype(&GetModuleHandleW)>(
         reinterpret_cast<void *>(GetProcAddress(LoadLibraryW(L"kernel32.dll"), "GetModuleHandleW")));
     return real(name);
 }
 
 }  // namespace
 
-extern "C" {
-void *__imp_GetModuleHandleW = reinterpret_cast<void *>(&StandInGetModuleHandleW);
-}
+REPLACE_IMPORT(GetModuleHandleW, 4, StandInGetModuleHandleW);
 
 namespace {
 

@@ -17,6 +17,7 @@
 #include "payload/extract.h"
 #include "payload/launch.h"
 #include "support/host_bench.h"
+#include "support/stand_in.h"
 
 namespace {
 
@@ -34,10 +35,8 @@ int WINAPI NoBox(HWND, LPCWSTR, LPCWSTR, UINT)
 
 }  // namespace
 
-extern "C" {
-void *__imp_CreateProcessW = reinterpret_cast<void *>(&FailAtOnce);
-void *__imp_MessageBoxW = reinterpret_cast<void *>(&NoBox);
-}
+REPLACE_IMPORT(CreateProcessW, 40, FailAtOnce);
+REPLACE_IMPORT(MessageBoxW, 16, NoBox);
 
 namespace {
 

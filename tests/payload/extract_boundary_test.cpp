@@ -9,6 +9,7 @@
 #include "payload/extract.h"
 #include "payload/launch.h"
 #include "support/host_bench.h"
+#include "support/stand_in.h"
 
 using namespace bench;
 
@@ -82,10 +83,8 @@ BOOL WINAPI StandInCreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSEC
 
 }  // namespace
 
-extern "C" {
-void *__imp_MoveFileExW = reinterpret_cast<void *>(&StandInMoveFileExW);
-void *__imp_CreateProcessW = reinterpret_cast<void *>(&StandInCreateProcessW);
-}
+REPLACE_IMPORT(MoveFileExW, 12, StandInMoveFileExW);
+REPLACE_IMPORT(CreateProcessW, 40, StandInCreateProcessW);
 
 namespace {
 

@@ -11,6 +11,7 @@
 
 #include "payload/launch.h"
 #include "support/bench.h"
+#include "support/stand_in.h"
 
 namespace {
 
@@ -184,18 +185,16 @@ int WINAPI StandInMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT st
 
 }  // namespace
 
-extern "C" {
-void *__imp_GetCommandLineW = reinterpret_cast<void *>(&StandInGetCommandLineW);
-void *__imp_GetModuleFileNameW = reinterpret_cast<void *>(&StandInGetModuleFileNameW);
-void *__imp_LocalAlloc = reinterpret_cast<void *>(&StandInLocalAlloc);
-void *__imp_LocalFree = reinterpret_cast<void *>(&StandInLocalFree);
-void *__imp__vsnwprintf = reinterpret_cast<void *>(&StandInVsnwprintf);
-void *__imp_AttachConsole = reinterpret_cast<void *>(&StandInAttachConsole);
-void *__imp_FreeConsole = reinterpret_cast<void *>(&StandInFreeConsole);
-void *__imp_CreateProcessW = reinterpret_cast<void *>(&StandInCreateProcessW);
-void *__imp_SetConsoleCtrlHandler = reinterpret_cast<void *>(&StandInSetConsoleCtrlHandler);
-void *__imp_MessageBoxW = reinterpret_cast<void *>(&StandInMessageBoxW);
-}
+REPLACE_IMPORT(GetCommandLineW, 0, StandInGetCommandLineW);
+REPLACE_IMPORT(GetModuleFileNameW, 12, StandInGetModuleFileNameW);
+REPLACE_IMPORT(LocalAlloc, 8, StandInLocalAlloc);
+REPLACE_IMPORT(LocalFree, 4, StandInLocalFree);
+REPLACE_CRT_IMPORT(_vsnwprintf, StandInVsnwprintf);
+REPLACE_IMPORT(AttachConsole, 4, StandInAttachConsole);
+REPLACE_IMPORT(FreeConsole, 0, StandInFreeConsole);
+REPLACE_IMPORT(CreateProcessW, 40, StandInCreateProcessW);
+REPLACE_IMPORT(SetConsoleCtrlHandler, 8, StandInSetConsoleCtrlHandler);
+REPLACE_IMPORT(MessageBoxW, 16, StandInMessageBoxW);
 
 namespace {
 
@@ -307,6 +306,28 @@ TEST_F(LaunchBoundary, AnAttachedConsoleIsHeldUntilThePayloadHasEnded)
     EXPECT_GE(script.freeTick - script.attachTick, 400u) << "the console went back before the payload ended";
 }
 
+struct Delivery {
+    DWORD event;
+    DWORD outcome;  // 0: the host carries on; else the code the system would end it with
+};
+
+// Types Ctrl+C, then Ctrl+Break, while the payload runs and the host waits for it.
+DWORD WINAPI InterruptTwice(void *parameter)
+{
+    auto *seen = static_cast<std::vector<Delivery> *>(parameter);
+    Sleep(500);
+    for (DWORD event : {static_cast<DWORD>(CTRL_C_EVENT), static_cast<DWORD>(CTRL_BREAK_EVENT)}) {
+        HANDLE delivery = CreateThread(nullptr, 0, DeliverControlEvent,
+                                       reinterpret_cast<void *>(static_cast<ULONG_PTR>(event)), 0, nullptr);
+        WaitForSingleObject(delivery, 5000);
+        DWORD outcome = 0xDEAD;
+        GetExitCodeThread(delivery, &outcome);
+        CloseHandle(delivery);
+        seen->push_back({event, outcome});
+    }
+    return 0;
+}
+
 // Ctrl+C and Ctrl+Break typed at the borrowed terminal while the payload runs: delivered to the host as the system
 // delivers them, they leave it waiting, and it ends with the payload's exit code. The host registers a handler, never
 // the ignore flag, which the payload would inherit in place of its own, normal Ctrl+C. Closing the terminal keeps the
@@ -317,28 +338,8 @@ TEST_F(LaunchBoundary, InterruptsAtTheBorrowedConsoleLeaveTheHostWaitingForThePa
     script.commandLine = L"host.exe --check --sleep=1500 --exit-code=0x1234";
     script.recordAttach = true;
     script.attachSucceeds = true;
-    struct Delivery {
-        DWORD event;
-        DWORD outcome;  // 0: the host carries on; else the code the system would end it with
-    };
     std::vector<Delivery> deliveries;
-    HANDLE interrupter = CreateThread(
-        nullptr, 0,
-        [](void *parameter) -> DWORD {
-            auto *seen = static_cast<std::vector<Delivery> *>(parameter);
-            Sleep(500);  // the payload is running by now; the host waits for it
-            for (DWORD event : {static_cast<DWORD>(CTRL_C_EVENT), static_cast<DWORD>(CTRL_BREAK_EVENT)}) {
-                HANDLE delivery = CreateThread(nullptr, 0, DeliverControlEvent,
-                                               reinterpret_cast<void *>(static_cast<ULONG_PTR>(event)), 0, nullptr);
-                WaitForSingleObject(delivery, 5000);
-                DWORD outcome = 0xDEAD;
-                GetExitCodeThread(delivery, &outcome);
-                CloseHandle(delivery);
-                seen->push_back({event, outcome});
-            }
-            return 0;
-        },
-        &deliveries, 0, nullptr);
+    HANDLE interrupter = CreateThread(nullptr, 0, InterruptTwice, &deliveries, 0, nullptr);
     ASSERT_NE(nullptr, interrupter);
     EXPECT_EQ(0x1234u, LaunchPayload(payload.c_str()));
     WaitForSingleObject(interrupter, 10000);
