@@ -9,5 +9,6 @@
 // reused only when its content matches, otherwise a whole copy is written beside it and moved into place in one step.
 // On true, path (MAX_PATH characters) holds the file's full path and *heldFile a handle that keeps the file open for
 // reading while denying writes, renames and deletion, so that the file checked is the file that runs; the caller
-// closes it once the payload's process exists. On false, *heldFile is INVALID_HANDLE_VALUE and path is not to be used.
+// keeps it at least until the payload's process exists (the host keeps it until the payload has ended), then closes
+// it. On false, *heldFile is INVALID_HANDLE_VALUE and path is not to be used.
 bool ExtractPayload(wchar_t *path, HANDLE *heldFile);
