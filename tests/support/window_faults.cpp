@@ -3,6 +3,8 @@
 
 #include <shellapi.h>
 
+#include "support/stand_in.h"
+
 namespace window_faults {
 
 namespace {
@@ -32,14 +34,6 @@ public:
     Locked() { EnterCriticalSection(&Shared().lock); }
     ~Locked() { LeaveCriticalSection(&Shared().lock); }
 };
-
-template <typename Function>
-Function Real(const wchar_t *module, const char *name)
-{
-    HMODULE loaded = LoadLibraryW(module);
-    return reinterpret_cast<Function>(reinterpret_cast<void *>(loaded != nullptr ? GetProcAddress(loaded, name)
-                                                                                 : nullptr));
-}
 
 std::wstring Text(const wchar_t *text)
 {
@@ -84,7 +78,7 @@ HINSTANCE WINAPI ShellExecuteStandIn(HWND hwnd, LPCWSTR verb, LPCWSTR file, LPCW
 HWND WINAPI CreateWindowExStandIn(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y,
                                   int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param)
 {
-    static auto real = Real<decltype(&CreateWindowExStandIn)>(L"user32.dll", "CreateWindowExW");
+    static auto real = REAL_IMPORT(L"user32.dll", CreateWindowExW);
     if (parent == nullptr && !IS_INTRESOURCE(className)) {
         Locked locked;
         if (!Shared().failClass.empty() && Shared().failClass == className) {
@@ -99,7 +93,7 @@ HWND WINAPI CreateWindowExStandIn(DWORD exStyle, LPCWSTR className, LPCWSTR wind
 HANDLE WINAPI CreateThreadStandIn(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE entry,
                                   LPVOID parameter, DWORD flags, LPDWORD id)
 {
-    static auto real = Real<decltype(&CreateThreadStandIn)>(L"kernel32.dll", "CreateThread");
+    static auto real = REAL_IMPORT(L"kernel32.dll", CreateThread);
     {
         Locked locked;
         if (Shared().failEntry != nullptr && Shared().failEntry == entry) {
@@ -130,7 +124,7 @@ void OnShellExecuteEx(const std::function<BOOL(SHELLEXECUTEINFOW *)> &action)
 
 BOOL ForwardShellExecuteEx(SHELLEXECUTEINFOW *request)
 {
-    static auto real = Real<decltype(&ShellExecuteExStandIn)>(L"shell32.dll", "ShellExecuteExW");
+    static auto real = REAL_IMPORT(L"shell32.dll", ShellExecuteExW);
     return real(request);
 }
 
@@ -166,9 +160,7 @@ void AllowThreads()
 
 }  // namespace window_faults
 
-extern "C" {
-void *__imp_ShellExecuteExW = reinterpret_cast<void *>(&window_faults::ShellExecuteExStandIn);
-void *__imp_ShellExecuteW = reinterpret_cast<void *>(&window_faults::ShellExecuteStandIn);
-void *__imp_CreateWindowExW = reinterpret_cast<void *>(&window_faults::CreateWindowExStandIn);
-void *__imp_CreateThread = reinterpret_cast<void *>(&window_faults::CreateThreadStandIn);
-}
+REPLACE_IMPORT(ShellExecuteExW, 4, window_faults::ShellExecuteExStandIn);
+REPLACE_IMPORT(ShellExecuteW, 24, window_faults::ShellExecuteStandIn);
+REPLACE_IMPORT(CreateWindowExW, 48, window_faults::CreateWindowExStandIn);
+REPLACE_IMPORT(CreateThread, 24, window_faults::CreateThreadStandIn);
