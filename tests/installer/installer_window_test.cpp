@@ -492,6 +492,7 @@ TEST_F(InstallerWindowTest, ADownloadThatCompletesJustAsTheUserCancelsStillClose
     ASSERT_TRUE(next.Wait(kEndMs, &result));
 }
 
+#ifdef _WIN64
 // Every free region of the address space below 4 GiB reserved, so that a thread created meanwhile gets its stack,
 // and RunInstallerWindow its context, above: a pointer cut to 32 bits then points elsewhere.
 class LowAddressesTaken {
@@ -530,13 +531,15 @@ private:
     std::vector<void *> taken_;
 };
 
+
 ULONG_PTR g_runStack = 0;
+#endif
 
 TEST_F(InstallerWindowTest, TheWindowKeepsAFullPointerToItsContext)
 {
-    if (sizeof(void *) == 4) {
-        GTEST_SKIP() << "a 32-bit build has no pointer that a 32-bit slot could cut";
-    }
+#ifndef _WIN64
+    GTEST_SKIP() << "a 32-bit build has no pointer that a 32-bit slot could cut";
+#else
     bench::LocalItem item(stub_, L"ndp48-test.exe", false);
     PlaceStub(L"ndp48-test.exe");
     g_runStack = 0;
@@ -562,6 +565,7 @@ TEST_F(InstallerWindowTest, TheWindowKeepsAFullPointerToItsContext)
         ASSERT_TRUE(run.Wait(kEndMs, &result));
     }
     EXPECT_EQ(result, static_cast<DWORD>(ERROR_CANCELLED));
+#endif
 }
 
 // Counts the installer windows created on the calling thread.

@@ -163,13 +163,16 @@ HWND FindNotice()
     return nullptr;
 }
 
+DWORD WINAPI RunShow(void *show)
+{
+    (*static_cast<std::function<void()> *>(show))();
+    return 0;
+}
+
 void PictureNotice(const wchar_t *name, const std::function<void()> &show)
 {
-    struct Job {
-        std::function<void()> show;
-    } job = {show};
-    HANDLE thread = CreateThread(
-        nullptr, 0, [](void *p) -> DWORD { static_cast<Job *>(p)->show(); return 0; }, &job, 0, nullptr);
+    std::function<void()> job = show;
+    HANDLE thread = CreateThread(nullptr, 0, RunShow, &job, 0, nullptr);
     HWND box = FindNotice();
     if (box != nullptr) {
         Shot(name, box);
