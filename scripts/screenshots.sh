@@ -68,7 +68,8 @@ while kill -0 "$gallery" 2>/dev/null; do
     [ -e "$request" ] || continue
     name=$(basename "$request" .request)
     read -r x y w h <"$request"
-    xwd -root -display "$display" -silent | /usr/bin/convert xwd:- -crop "${w}x${h}+${x}+${y}" +repage "$out/$name.png"
+    xwd -root -display "$display" -silent | /usr/bin/convert xwd:- -crop "${w}x${h}+${x}+${y}" +repage -strip \
+      -define png:exclude-chunks=date,time "$out/$name.png"
     rm -f "$request"
     touch "$work/requests/$name.done"
     echo "$out/$name.png"
