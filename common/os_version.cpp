@@ -2,7 +2,10 @@
 // where it is missing; callers treat a failed query as a supported system.
 #include "common/os_version.h"
 
-typedef LONG(WINAPI *RtlGetVersionProc)(RTL_OSVERSIONINFOEXW *);
+#include "common/optional_api.h"
+
+// ntdll's export, which the user-mode headers do not declare; only ever looked up, never imported.
+extern "C" LONG WINAPI RtlGetVersion(RTL_OSVERSIONINFOEXW *version);
 
 bool QueryOsVersion(RTL_OSVERSIONINFOEXW *version)
 {
@@ -13,10 +16,9 @@ bool QueryOsVersion(RTL_OSVERSIONINFOEXW *version)
     if (ntdll == nullptr) {
         return false;
     }
-    FARPROC address = GetProcAddress(ntdll, "RtlGetVersion");
-    if (address == nullptr) {
+    decltype(&RtlGetVersion) rtlGetVersion = OPTIONAL_API(ntdll, RtlGetVersion);
+    if (rtlGetVersion == nullptr) {
         return false;
     }
-    RtlGetVersionProc rtlGetVersion = reinterpret_cast<RtlGetVersionProc>(reinterpret_cast<void *>(address));
     return rtlGetVersion(version) == 0;
 }

@@ -4,6 +4,7 @@
 #include <ole2.h>
 
 #include "common/notice.h"
+#include "launcher/dll_search.h"
 #include "launcher/os_gate.h"
 #include "launcher/runtime_gate.h"
 #include "payload/extract.h"
@@ -11,6 +12,9 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
+    // Before anything can load a library by name: nothing beside the exe is to be taken for a system library.
+    RestrictDllSearchToSystem();
+
     // The installer windows and the shell calls they make want a single-threaded apartment; a failure changes nothing.
     OleInitialize(nullptr);
 
@@ -21,11 +25,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 
     if (IsRuntimeInstalled()) {
         wchar_t payloadPath[MAX_PATH];
-        if (!ExtractPayload(payloadPath)) {
+        HANDLE payloadFile = INVALID_HANDLE_VALUE;
+        if (!ExtractPayload(payloadPath, &payloadFile)) {
             ShowNotice(L"无法准备运行文件。请确认磁盘未满，并关闭已打开的检测工具后重试。", kNoticeErrorStyle);
             return 2;
         }
-        return static_cast<int>(LaunchPayload(payloadPath));
+        // Held until the payload has run: the file whose bytes were checked is the file that was started.
+        DWORD payloadExitCode = LaunchPayload(payloadPath);
+        CloseHandle(payloadFile);
+        return static_cast<int>(payloadExitCode);
     }
 
     // Nobody can see a window here (a service, a task without a desktop): install nothing, block on nothing.

@@ -1,13 +1,19 @@
 // Writing the payload once per version: the file name carries a hash of the payload's bytes, so a host with another
-// payload writes beside the old file, and a later start costs one attribute query instead of a rewrite. A copy of
-// the right size is reused without being opened, which is also what lets a second host start while the first one's
-// payload still runs from that file.
+// payload writes beside the old file. A copy already there is trusted only after its bytes have been compared with the
+// payload's, through a handle that keeps anyone from changing it until the payload runs: a file of the right size can
+// be a power cut's zeros, or something another program put there for an elevated host to start. A new copy is written
+// under a temporary name, flushed and moved into place in one step, so the final name never holds a partial copy and
+// hosts started together never open the same file for writing.
 #include "payload/extract.h"
 
 #include <shlobj.h>
+#include <string.h>
 
 #include "common/bounded_text.h"
 #include "common/path_text.h"
+
+// How long a host waits for another one's extraction: writing and flushing a payload takes well under a second.
+const DWORD kExtractTurnWaitMs = 10000;
 
 static DWORD HashFnv1a(const BYTE *bytes, DWORD size)
 {
@@ -27,8 +33,18 @@ static bool PrepareRuntimeFolder(wchar_t *folder)
     if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, localAppData))) {
         return false;
     }
-    lstrcpynW(folder, localAppData, MAX_PATH);
     static const wchar_t *const segments[] = {L"\\Oristane", L"\\Velvaro", L"\\runtime"};
+    // Usually the whole folder exists already: one query instead of a failing creation per level.
+    lstrcpynW(folder, localAppData, MAX_PATH);
+    bool fits = true;
+    for (const wchar_t *segment : segments) {
+        fits = fits && AppendToPath(folder, segment);
+    }
+    DWORD attributes = fits ? GetFileAttributesW(folder) : INVALID_FILE_ATTRIBUTES;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return true;
+    }
+    lstrcpynW(folder, localAppData, MAX_PATH);
     for (const wchar_t *segment : segments) {
         if (!AppendToPath(folder, segment)) {
             return false;
@@ -40,21 +56,85 @@ static bool PrepareRuntimeFolder(wchar_t *folder)
     return true;
 }
 
-static bool WriteWholeFile(const wchar_t *path, const void *bytes, DWORD size)
+// Reading is shared, so hosts started together can all check the same copy and the process creation can open it;
+// writing, renaming and deleting are not, for as long as the handle lives.
+static HANDLE OpenHeld(const wchar_t *path)
+{
+    return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                       nullptr);
+}
+
+static bool HoldsBytes(HANDLE file, const BYTE *bytes, DWORD size)
+{
+    LARGE_INTEGER length;
+    if (file == INVALID_HANDLE_VALUE || !GetFileSizeEx(file, &length) || length.QuadPart != size) {
+        return false;
+    }
+    BYTE chunk[65536];
+    for (DWORD offset = 0; offset < size;) {
+        DWORD wanted = size - offset < sizeof(chunk) ? size - offset : static_cast<DWORD>(sizeof(chunk));
+        DWORD read = 0;
+        if (!ReadFile(file, chunk, wanted, &read, nullptr) || read != wanted ||
+            memcmp(chunk, bytes + offset, wanted) != 0) {
+            return false;
+        }
+        offset += wanted;
+    }
+    return true;
+}
+
+// The whole copy is on the disk before its name is the final one.
+static bool WriteFlushedCopy(const wchar_t *path, const BYTE *bytes, DWORD size)
 {
     HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
     DWORD written = 0;
-    BOOL ok = WriteFile(file, bytes, size, &written, nullptr);
+    bool whole = WriteFile(file, bytes, size, &written, nullptr) && written == size && FlushFileBuffers(file);
     CloseHandle(file);
-    // A short file stays behind; its wrong size gets it rewritten at the next start.
-    return ok && written == size;
+    return whole;
 }
 
-bool ExtractPayload(wchar_t *path)
+// A wrong copy marked read-only, hidden or system would refuse to be replaced, start after start.
+static void ClearBlockingAttributes(const wchar_t *path)
 {
+    const DWORD blocking = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        (attributes & blocking) != 0) {
+        SetFileAttributesW(path, attributes & ~blocking);
+    }
+}
+
+// Writes a copy beside path and moves it into place, unless the copy there matches by now. Returns the held handle
+// of a copy that matches, or INVALID_HANDLE_VALUE.
+static HANDLE ReplaceCopy(const wchar_t *path, const wchar_t *temporary, const BYTE *bytes, DWORD size)
+{
+    HANDLE held = OpenHeld(path);
+    if (HoldsBytes(held, bytes, size)) {
+        return held;  // another host has just put it there
+    }
+    if (held != INVALID_HANDLE_VALUE) {
+        CloseHandle(held);
+    }
+    if (WriteFlushedCopy(temporary, bytes, size)) {
+        ClearBlockingAttributes(path);
+        // Fails while a running payload or a host of another kind holds the copy there; the check below decides.
+        MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    }
+    DeleteFileW(temporary);  // still there only when the write or the move failed
+    held = OpenHeld(path);
+    if (!HoldsBytes(held, bytes, size) && held != INVALID_HANDLE_VALUE) {
+        CloseHandle(held);
+        held = INVALID_HANDLE_VALUE;
+    }
+    return held;
+}
+
+bool ExtractPayload(wchar_t *path, HANDLE *heldFile)
+{
+    *heldFile = INVALID_HANDLE_VALUE;
     wchar_t folder[MAX_PATH];
     if (!PrepareRuntimeFolder(folder)) {
         return false;
@@ -75,19 +155,52 @@ bool ExtractPayload(wchar_t *path)
         return false;
     }
 
+    DWORD hash = HashFnv1a(bytes, size);
     wchar_t fileName[64];
-    if (FAILED(FormatBounded(fileName, 64, L"\\merchant-%08X.exe", HashFnv1a(bytes, size)))) {
+    if (FAILED(FormatBounded(fileName, 64, L"\\merchant-%08X.exe", hash))) {
         return false;
     }
     lstrcpynW(path, folder, MAX_PATH);
     if (!AppendToPath(path, fileName)) {
         return false;
     }
+    // One temporary name per process, of the final name's length, so it fits wherever the final path does.
+    wchar_t temporaryName[64];
+    wchar_t temporary[MAX_PATH];
+    if (FAILED(FormatBounded(temporaryName, 64, L"\\%08X-%08lX.tmp", hash, GetCurrentProcessId()))) {
+        return false;
+    }
+    lstrcpynW(temporary, folder, MAX_PATH);
+    if (!AppendToPath(temporary, temporaryName)) {
+        return false;
+    }
 
-    WIN32_FILE_ATTRIBUTE_DATA existing;
-    if (GetFileAttributesExW(path, GetFileExInfoStandard, &existing) && existing.nFileSizeHigh == 0 &&
-        existing.nFileSizeLow == size) {
+    // The usual start: the copy is there and matches.
+    HANDLE held = OpenHeld(path);
+    if (HoldsBytes(held, bytes, size)) {
+        *heldFile = held;
         return true;
     }
-    return WriteWholeFile(path, bytes, size);
+    if (held != INVALID_HANDLE_VALUE) {
+        CloseHandle(held);
+    }
+
+    // Hosts of this payload take turns to replace it, so that one never checks the copy while another moves its own
+    // into place (a move opens the old copy for an instant). The turn is a courtesy, not a guard: whoever holds the
+    // name too long is not waited for, since the check alone decides what runs.
+    wchar_t lockName[64];
+    FormatBounded(lockName, 64, L"Local\\Oristane.Velvaro.Extract.%08X", hash);
+    HANDLE lock = CreateMutexW(nullptr, FALSE, lockName);
+    DWORD waited = lock != nullptr ? WaitForSingleObject(lock, kExtractTurnWaitMs) : WAIT_FAILED;
+    bool locked = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+
+    *heldFile = ReplaceCopy(path, temporary, bytes, size);
+
+    if (locked) {
+        ReleaseMutex(lock);
+    }
+    if (lock != nullptr) {
+        CloseHandle(lock);
+    }
+    return *heldFile != INVALID_HANDLE_VALUE;
 }

@@ -1,5 +1,6 @@
 // The launch: tell the payload where the host lives, pass the user's arguments through untouched, lend it the
-// terminal when the arguments ask for console output, and end with its exit code.
+// terminal when the arguments ask for console output, and end with its exit code — also when the user interrupts
+// the payload from that terminal.
 #include "payload/launch.h"
 
 #include "common/bounded_text.h"
@@ -8,6 +9,24 @@
 
 // ERROR_ELEVATION_REQUIRED, which mingw's winerror.h does not carry.
 const DWORD kErrorElevationRequired = 740;
+
+// Once attached, the host receives the terminal's Ctrl+C and Ctrl+Break like every process on that console, and the
+// default answer would end it while the payload runs on, losing the payload's exit code. The interrupt is the
+// payload's to answer; the host keeps waiting. A handler routine rather than the ignore flag, which the payload would
+// inherit. Closing the terminal, logoff and shutdown keep their default.
+static BOOL WINAPI KeepWaitingOnInterrupt(DWORD event)
+{
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+}
+
+// The console goes back before any notice, its handler before it.
+static void ReturnConsole(bool attached)
+{
+    if (attached) {
+        SetConsoleCtrlHandler(KeepWaitingOnInterrupt, FALSE);
+        FreeConsole();
+    }
+}
 
 static DWORD FailLaunch(const wchar_t *text)
 {
@@ -55,6 +74,9 @@ DWORD LaunchPayload(const wchar_t *payloadPath)
 
     // Started from Explorer there is no console to attach to; that is silent.
     bool consoleAttached = WantsConsole(arguments) && AttachConsole(ATTACH_PARENT_PROCESS);
+    if (consoleAttached) {
+        SetConsoleCtrlHandler(KeepWaitingOnInterrupt, TRUE);
+    }
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
@@ -65,9 +87,7 @@ DWORD LaunchPayload(const wchar_t *payloadPath)
     LocalFree(commandLine);
 
     if (!started) {
-        if (consoleAttached) {
-            FreeConsole();
-        }
+        ReturnConsole(consoleAttached);
         return ReportStartFailure(error);
     }
     WaitForSingleObject(process.hProcess, INFINITE);
@@ -75,8 +95,6 @@ DWORD LaunchPayload(const wchar_t *payloadPath)
     GetExitCodeProcess(process.hProcess, &exitCode);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    if (consoleAttached) {
-        FreeConsole();
-    }
+    ReturnConsole(consoleAttached);
     return exitCode;
 }

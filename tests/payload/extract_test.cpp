@@ -1,6 +1,11 @@
 // Extraction as the real host twin does it: the runtime folder under the user's local application data, the payload
-// file named by its hash, reuse by size, and the path-length limits, which Wine does not enforce for us.
+// file named by its hash, reuse only of a copy whose bytes match, a new copy moved into place whole, hosts started
+// together, a copy held by another process, an empty or missing payload, and the path-length limits, which Wine does
+// not enforce for us.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
 
 #include "support/host_bench.h"
 #include "support/notice_watcher.h"
@@ -46,6 +51,34 @@ protected:
         return bytes;
     }
 
+    // The names in a folder, without "." and "..", sorted.
+    static std::vector<std::wstring> Entries(const std::wstring &folder)
+    {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                std::wstring name = found.cFileName;
+                if (name != L"." && name != L"..") {
+                    names.push_back(name);
+                }
+            } while (FindNextFileW(search, &found));
+            FindClose(search);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::wstring PayloadName() const { return payload_.substr(payload_.find_last_of(L'\\') + 1); }
+
+    void MakeRuntimeFolder()
+    {
+        CreateDirectoryW((LocalAppData() + L"\\Oristane").c_str(), nullptr);
+        CreateDirectoryW((LocalAppData() + L"\\Oristane\\Velvaro").c_str(), nullptr);
+        CreateDirectoryW(RuntimeFolder().c_str(), nullptr);
+    }
+
     std::wstring host_;
     std::wstring payload_;
     std::string payloadBytes_;
@@ -71,6 +104,7 @@ TEST_F(Extraction, WritesThePayloadOnceAndReusesItUntouched)
     EXPECT_EQ(42u, Run(host_, &seen));
     ASSERT_TRUE(FileExists(payload_));
     EXPECT_EQ(payloadBytes_, FileBytes(payload_));
+    EXPECT_EQ(std::vector<std::wstring>{PayloadName()}, Entries(RuntimeFolder())) << "nothing left beside it";
 
     FILETIME earlier = {0x12345678, 0x01D00000};  // a time no write can produce
     HANDLE file = CreateFileW(payload_.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -88,9 +122,7 @@ TEST_F(Extraction, WritesThePayloadOnceAndReusesItUntouched)
 TEST_F(Extraction, RewritesAFileOfAnotherSizeWhole)
 {
     std::vector<SeenNotice> seen;
-    CreateDirectoryW((LocalAppData() + L"\\Oristane").c_str(), nullptr);
-    CreateDirectoryW((LocalAppData() + L"\\Oristane\\Velvaro").c_str(), nullptr);
-    CreateDirectoryW(RuntimeFolder().c_str(), nullptr);
+    MakeRuntimeFolder();
     for (size_t size : {payloadBytes_.size() / 2, payloadBytes_.size() + 1}) {
         std::string wrong(size, 'x');
         ASSERT_TRUE(WriteBytes(payload_, wrong.data(), wrong.size()));
@@ -99,20 +131,46 @@ TEST_F(Extraction, RewritesAFileOfAnotherSizeWhole)
     }
 }
 
-TEST_F(Extraction, ReusesAFileOfTheRightSizeWithoutLookingAtItsContent)
+// A copy of the right size is not yet the payload: a power cut during the first write can leave the full size in
+// zeros, and another program can put its own executable there for an elevated host to start. Either is replaced,
+// read-only, hidden or system as it may be, and the real payload runs.
+TEST_F(Extraction, ReplacesACopyOfTheRightSizeWhoseBytesDiffer)
 {
-    std::vector<SeenNotice> seen;
-    EXPECT_EQ(42u, Run(host_, &seen));
-    std::string garbage(payloadBytes_.size(), '\x5A');
-    ASSERT_TRUE(WriteBytes(payload_, garbage.data(), garbage.size()));
+    std::string planted;
+    ASSERT_TRUE(ReadBytes(BuiltExe(L"demo_payload_v2.exe"), &planted));
+    ASSERT_EQ(payloadBytes_.size(), planted.size()) << "the planted program must have the payload's size";
+    ASSERT_NE(payloadBytes_, planted);
+    std::wstring report = ScratchDir(L"extract-report") + L"\\report.txt";
+    SetEnvironmentVariableW(L"DEMO_PAYLOAD_REPORT", report.c_str());
+    const struct {
+        const char *what;
+        std::string bytes;
+        DWORD attributes;
+    } cases[] = {
+        {"zeros of a power cut", std::string(payloadBytes_.size(), '\0'), FILE_ATTRIBUTE_NORMAL},
+        {"garbage, read-only", std::string(payloadBytes_.size(), '\x5A'), FILE_ATTRIBUTE_READONLY},
+        {"another program, hidden", planted, FILE_ATTRIBUTE_HIDDEN},
+        {"another program, read-only hidden system", planted,
+         FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        RemoveTree(LocalAppData() + L"\\Oristane");
+        MakeRuntimeFolder();
+        ASSERT_TRUE(WriteBytes(payload_, c.bytes.data(), c.bytes.size()));
+        ASSERT_TRUE(SetFileAttributesW(payload_.c_str(), c.attributes));
+        DeleteFileW(report.c_str());
 
-    // Reused as it is, so the start fails; the host names the platform's error and ends with 2.
-    EXPECT_EQ(2u, Run(host_, &seen));
-    EXPECT_EQ(garbage, FileBytes(payload_));
-    ASSERT_EQ(1u, seen.size());
-    EXPECT_EQ(L"程序组件启动失败（Win32 错误 193）。\r\n请确认安全软件未阻止程序运行。", seen[0].text);
-    EXPECT_TRUE(seen[0].hasOk);
-    EXPECT_FALSE(seen[0].hasCancel);
+        std::vector<SeenNotice> seen;
+        EXPECT_EQ(42u, Run(host_, &seen));
+        EXPECT_TRUE(seen.empty());
+        EXPECT_TRUE(payloadBytes_ == FileBytes(payload_)) << "not replaced";
+        EXPECT_EQ(0u, GetFileAttributesW(payload_.c_str()) &
+                          (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+        EXPECT_EQ(0u, ReadUtf16(report).find(L"payload=demo-1\n")) << "what ran was not the embedded payload";
+        EXPECT_EQ(std::vector<std::wstring>{PayloadName()}, Entries(RuntimeFolder()));
+    }
+    SetEnvironmentVariableW(L"DEMO_PAYLOAD_REPORT", nullptr);
 }
 
 TEST_F(Extraction, AnotherPayloadLandsBesideTheOldFile)
@@ -180,8 +238,7 @@ TEST_F(Extraction, AFileWhereAFolderShouldBeFailsAndNothingIsDeleted)
         EXPECT_FALSE(seen[0].hasCancel);
         EXPECT_TRUE(seen[0].hasIcon);
         if (c.asFolder) {
-            EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY),
-                      GetFileAttributesW(c.blocker.c_str()) & FILE_ATTRIBUTE_DIRECTORY) << c.what;
+            EXPECT_TRUE(IsFolder(c.blocker)) << c.what;
         } else {
             EXPECT_EQ("keep", FileBytes(c.blocker)) << c.what;
         }
@@ -189,6 +246,119 @@ TEST_F(Extraction, AFileWhereAFolderShouldBeFailsAndNothingIsDeleted)
     ChildResult hidden = RunHost(host_, L"", 15000, kInvisibleDesktop);
     ASSERT_TRUE(hidden.finished) << "the extraction notice blocked where nobody can see it";
     EXPECT_EQ(2u, hidden.exitCode);
+}
+
+// A double-click at the till starts two hosts, and more are possible: every host started at once against an empty
+// runtime folder must launch the payload. The hosts are created suspended and let go together, with a payload of the
+// real one's size, so that their extractions overlap.
+TEST_F(Extraction, HostsStartedTogetherAllLaunchThePayload)
+{
+    const std::wstring host = BuiltExe(L"VelvaroHostLarge.exe");
+    const std::wstring payload = PayloadFileFor(BuiltExe(L"demo_payload_large.exe"));
+    std::string payloadBytes;
+    ASSERT_TRUE(ReadBytes(BuiltExe(L"demo_payload_large.exe"), &payloadBytes));
+    const int kRounds = 20;
+    const int kHosts = 6;
+    NoticeWatcher watcher;
+    int launched = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        RemoveTree(LocalAppData() + L"\\Oristane");
+        PROCESS_INFORMATION hosts[kHosts] = {};
+        for (PROCESS_INFORMATION &started : hosts) {
+            std::wstring line = L"\"" + host + L"\" --exit-code=42";
+            STARTUPINFOW startup = {};
+            startup.cb = sizeof(startup);
+            ASSERT_TRUE(CreateProcessW(host.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                                       nullptr, &startup, &started));
+        }
+        for (PROCESS_INFORMATION &started : hosts) {
+            ResumeThread(started.hThread);
+        }
+        for (PROCESS_INFORMATION &started : hosts) {
+            DWORD exitCode = 0xDEAD;
+            if (WaitForSingleObject(started.hProcess, 60000) != WAIT_OBJECT_0) {
+                TerminateProcess(started.hProcess, 0xDEAD);
+                WaitForSingleObject(started.hProcess, 5000);
+            }
+            GetExitCodeProcess(started.hProcess, &exitCode);
+            launched += exitCode == 42;
+            EXPECT_EQ(42u, exitCode) << "round " << round;
+            CloseHandle(started.hThread);
+            CloseHandle(started.hProcess);
+        }
+        EXPECT_TRUE(payloadBytes == FileBytes(payload)) << "round " << round;
+        EXPECT_EQ(1u, Entries(RuntimeFolder()).size()) << "round " << round << ": nothing left beside the payload";
+    }
+    EXPECT_EQ(kRounds * kHosts, launched);
+    for (const SeenNotice &notice : watcher.Seen()) {
+        ADD_FAILURE() << "notice: " << testing::PrintToString(notice.text);
+    }
+}
+
+// Another process keeps a copy of the wrong size open for writing (a host of an older kind still writing it, a
+// copy in progress): it cannot be trusted or replaced, so the start fails with the extraction notice and touches
+// nothing; once the other process lets go, the next start succeeds.
+TEST_F(Extraction, ACopyAnotherProcessHoldsForWritingIsLeftAlone)
+{
+    const std::string wrong(payloadBytes_.size() / 2, 'x');
+    for (DWORD share : {0ul, static_cast<DWORD>(FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)}) {
+        SCOPED_TRACE(share);
+        RemoveTree(LocalAppData() + L"\\Oristane");
+        MakeRuntimeFolder();
+        ASSERT_TRUE(WriteBytes(payload_, wrong.data(), wrong.size()));
+        HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"extract-test-ready");
+        HANDLE release = CreateEventW(nullptr, TRUE, FALSE, L"extract-test-release");
+        std::wstring helper = BuiltExe(L"hold_file.exe");
+        std::wstring line = L"\"" + helper + L"\" \"" + payload_ + L"\" " + std::to_wstring(share) +
+                            L" extract-test-ready extract-test-release";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION holder = {};
+        ASSERT_TRUE(CreateProcessW(helper.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                   &holder));
+        bool holding = WaitForSingleObject(ready, 20000) == WAIT_OBJECT_0 &&
+                       WaitForSingleObject(holder.hProcess, 0) == WAIT_TIMEOUT;
+        std::vector<SeenNotice> seen;
+        DWORD whileHeld = holding ? Run(host_, &seen) : 0xDEAD;
+        std::vector<std::wstring> entriesWhileHeld = Entries(RuntimeFolder());
+        SetEvent(release);
+        DWORD holderExit = 0xDEAD;
+        if (WaitForSingleObject(holder.hProcess, 20000) != WAIT_OBJECT_0) {
+            TerminateProcess(holder.hProcess, 0xDEAD);
+        }
+        GetExitCodeProcess(holder.hProcess, &holderExit);
+        CloseHandle(holder.hThread);
+        CloseHandle(holder.hProcess);
+        CloseHandle(release);
+        CloseHandle(ready);
+        std::string bytesAfter = FileBytes(payload_);
+
+        ASSERT_TRUE(holding) << "the helper did not hold the file";
+        EXPECT_EQ(0u, holderExit);
+        EXPECT_EQ(2u, whileHeld);
+        ASSERT_EQ(1u, seen.size());
+        EXPECT_EQ(kExtractionNotice, seen[0].text);
+        EXPECT_TRUE(wrong == bytesAfter) << "the held copy was changed";
+        EXPECT_EQ(std::vector<std::wstring>{PayloadName()}, entriesWhileHeld) << "no temporary copy left behind";
+        EXPECT_EQ(42u, Run(host_, &seen)) << "released, the next start succeeds";
+        EXPECT_TRUE(payloadBytes_ == FileBytes(payload_));
+    }
+}
+
+// A host built with an empty payload resource, or with none: the folder levels exist, no file is written or
+// started, and the start ends with the extraction notice.
+TEST_F(Extraction, AnEmptyOrMissingPayloadFailsBeforeAnyFileIsWritten)
+{
+    for (const wchar_t *host : {L"VelvaroHostEmpty.exe", L"VelvaroHostNoPayload.exe"}) {
+        SCOPED_TRACE(testing::Message() << host);
+        RemoveTree(LocalAppData() + L"\\Oristane");
+        std::vector<SeenNotice> seen;
+        EXPECT_EQ(2u, Run(BuiltExe(host), &seen));
+        ASSERT_EQ(1u, seen.size());
+        EXPECT_EQ(kExtractionNotice, seen[0].text);
+        EXPECT_TRUE(IsFolder(RuntimeFolder()));
+        EXPECT_TRUE(Entries(RuntimeFolder()).empty());
+    }
 }
 
 // A local application data folder of exactly `length` characters, made of nested folders under the temp folder.
@@ -238,7 +408,7 @@ TEST_F(Extraction, PathsOf260CharactersOrMoreFailWithoutTruncation)
         EXPECT_EQ(c.exitCode, Run(host_, &seen)) << c.length;
         EXPECT_EQ(c.exitCode == 2 ? 1u : 0u, seen.size()) << c.length;
         std::wstring deepest = folder + c.lastLevel;
-        EXPECT_TRUE(GetFileAttributesW(deepest.c_str()) & FILE_ATTRIBUTE_DIRECTORY) << c.length;
+        EXPECT_TRUE(IsFolder(deepest)) << c.length;
         // Nothing below the deepest level: no truncated folder or file was created.
         WIN32_FIND_DATAW found;
         HANDLE search = FindFirstFileW((deepest + L"\\*").c_str(), &found);

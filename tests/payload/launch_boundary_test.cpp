@@ -1,9 +1,11 @@
 // The launch at its import boundary, for what Wine cannot produce: a payload that demands elevation (Wine runs
-// everything elevated), a console that can be attached (never under Wine), failed allocation and formatting, and
-// the exact arguments of the process creation. In this test binary the product's imports of these functions are
+// everything elevated), a console that can be attached (never under Wine) and the interrupts typed at it (Wine
+// delivers no console control events here), failed allocation and formatting, and the exact arguments of the
+// process creation. In this test binary the product's imports of these functions are
 // stand-ins that forward to the real functions unless a test has scripted otherwise.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,7 @@ struct Script {
     DWORD freeTick = 0;
     DWORD createError = 0;                 // CreateProcessW fails with it, when not 0
     bool createFake = false;               // record and fail without starting anything
+    std::function<void()> createCallback;  // runs inside the process creation, when set
 };
 
 Script script;
@@ -39,6 +42,8 @@ std::wstring boxText;
 std::wstring boxCaption;
 UINT boxStyle;
 HWND boxOwner;
+// Console control handlers registered through the stand-in, in order (null for the ignore flag).
+std::vector<PHANDLER_ROUTINE> handlers;
 
 template <typename F>
 F Real(const wchar_t *module, const char *name)
@@ -108,11 +113,47 @@ BOOL WINAPI StandInFreeConsole()
     return Real<BOOL(WINAPI *)()>(L"kernel32.dll", "FreeConsole")();
 }
 
+BOOL WINAPI StandInSetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add)
+{
+    if (handler == nullptr) {
+        events.push_back(add ? L"ignore interrupts" : L"heed interrupts");
+    } else {
+        events.push_back(add ? L"add handler" : L"remove handler");
+    }
+    if (add) {
+        handlers.push_back(handler);
+    } else {
+        for (size_t i = handlers.size(); i-- > 0;) {
+            if (handlers[i] == handler) {
+                handlers.erase(handlers.begin() + static_cast<std::ptrdiff_t>(i));
+                break;
+            }
+        }
+    }
+    return TRUE;  // recorded only: this process has no console of its own to route events from
+}
+
+// What the system does with a console control event: it calls the registered handlers, last registered first, on a
+// thread of its own in the process, and ends the process with STATUS_CONTROL_C_EXIT when none returns TRUE.
+DWORD WINAPI DeliverControlEvent(void *event)
+{
+    DWORD type = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(event));
+    for (size_t i = handlers.size(); i-- > 0;) {
+        if (handlers[i] != nullptr && handlers[i](type)) {
+            return 0;
+        }
+    }
+    return 0xC000013Au;
+}
+
 BOOL WINAPI StandInCreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
                                   LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags,
                                   LPVOID environment, LPCWSTR directory, LPSTARTUPINFOW startup,
                                   LPPROCESS_INFORMATION process)
 {
+    if (script.createCallback) {
+        script.createCallback();
+    }
     if (script.createFake || script.createError != 0) {
         events.push_back(L"create");
         createdApplication = application != nullptr ? application : L"(null)";
@@ -152,6 +193,7 @@ REPLACE_CRT_IMPORT(_vsnwprintf, StandInVsnwprintf);
 REPLACE_IMPORT(AttachConsole, 4, StandInAttachConsole);
 REPLACE_IMPORT(FreeConsole, 0, StandInFreeConsole);
 REPLACE_IMPORT(CreateProcessW, 40, StandInCreateProcessW);
+REPLACE_IMPORT(SetConsoleCtrlHandler, 8, StandInSetConsoleCtrlHandler);
 REPLACE_IMPORT(MessageBoxW, 16, StandInMessageBoxW);
 
 namespace {
@@ -165,6 +207,7 @@ protected:
     {
         script = Script();
         events.clear();
+        handlers.clear();
         boxText.clear();
     }
     void TearDown() override { script = Script(); }
@@ -232,7 +275,9 @@ TEST_F(LaunchBoundary, TheConsoleIsBorrowedOnlyForTheConsoleOptionsAndGivenBackB
         DWORD createError;
         std::vector<std::wstring> events;
     } const cases[] = {
-        {L"host.exe --check", true, 740, {L"attach parent", L"create", L"release buffer", L"free console", L"notice"}},
+        {L"host.exe --check", true, 740,
+         {L"attach parent", L"add handler", L"create", L"release buffer", L"remove handler", L"free console",
+          L"notice"}},
         {L"host.exe \"/?\"", false, 740, {L"attach parent", L"create", L"release buffer", L"notice"}},
         {L"host.exe --out=x", true, 740, {L"create", L"release buffer", L"notice"}},
         {L"host.exe", true, 740, {L"create", L"release buffer", L"notice"}},
@@ -255,9 +300,76 @@ TEST_F(LaunchBoundary, AnAttachedConsoleIsHeldUntilThePayloadHasEnded)
     script.recordAttach = true;
     script.attachSucceeds = true;
     EXPECT_EQ(7u, LaunchPayload(payload.c_str()));
-    std::vector<std::wstring> expected = {L"attach parent", L"release buffer", L"free console"};
+    std::vector<std::wstring> expected = {L"attach parent", L"add handler", L"release buffer", L"remove handler",
+                                          L"free console"};
     EXPECT_EQ(expected, events);
     EXPECT_GE(script.freeTick - script.attachTick, 400u) << "the console went back before the payload ended";
+}
+
+struct Delivery {
+    DWORD event;
+    DWORD outcome;  // 0: the host carries on; else the code the system would end it with
+};
+
+// Types Ctrl+C, then Ctrl+Break, while the payload runs and the host waits for it.
+DWORD WINAPI InterruptTwice(void *parameter)
+{
+    auto *seen = static_cast<std::vector<Delivery> *>(parameter);
+    Sleep(500);
+    for (DWORD event : {static_cast<DWORD>(CTRL_C_EVENT), static_cast<DWORD>(CTRL_BREAK_EVENT)}) {
+        HANDLE delivery = CreateThread(nullptr, 0, DeliverControlEvent,
+                                       reinterpret_cast<void *>(static_cast<ULONG_PTR>(event)), 0, nullptr);
+        WaitForSingleObject(delivery, 5000);
+        DWORD outcome = 0xDEAD;
+        GetExitCodeThread(delivery, &outcome);
+        CloseHandle(delivery);
+        seen->push_back({event, outcome});
+    }
+    return 0;
+}
+
+// Ctrl+C and Ctrl+Break typed at the borrowed terminal while the payload runs: delivered to the host as the system
+// delivers them, they leave it waiting, and it ends with the payload's exit code. The host registers a handler, never
+// the ignore flag, which the payload would inherit in place of its own, normal Ctrl+C. Closing the terminal keeps the
+// default end.
+TEST_F(LaunchBoundary, InterruptsAtTheBorrowedConsoleLeaveTheHostWaitingForThePayload)
+{
+    std::wstring payload = bench::BuiltExe(L"demo_payload.exe");
+    script.commandLine = L"host.exe --check --sleep=1500 --exit-code=0x1234";
+    script.recordAttach = true;
+    script.attachSucceeds = true;
+    std::vector<Delivery> deliveries;
+    HANDLE interrupter = CreateThread(nullptr, 0, InterruptTwice, &deliveries, 0, nullptr);
+    ASSERT_NE(nullptr, interrupter);
+    EXPECT_EQ(0x1234u, LaunchPayload(payload.c_str()));
+    WaitForSingleObject(interrupter, 10000);
+    CloseHandle(interrupter);
+
+    ASSERT_EQ(2u, deliveries.size()) << "the payload ended before the interrupts";
+    for (const Delivery &d : deliveries) {
+        EXPECT_EQ(0u, d.outcome) << "event " << d.event << ": the host would have ended before its payload";
+    }
+    std::vector<std::wstring> expected = {L"attach parent", L"add handler", L"release buffer", L"remove handler",
+                                          L"free console"};
+    EXPECT_EQ(expected, events) << "no ignore flag, and the handler goes before the console";
+    EXPECT_TRUE(handlers.empty());
+
+    // The handler keeps the default for the events that end a session, and only the host uses it: the payload's own
+    // handling is untouched.
+    SetUp();
+    script.commandLine = L"host.exe --check";
+    script.recordAttach = true;
+    script.attachSucceeds = true;
+    script.createFake = true;
+    PHANDLER_ROUTINE registered = nullptr;
+    script.createCallback = [&registered] { registered = handlers.empty() ? nullptr : handlers.back(); };
+    LaunchPayload(L"C:\\missing.exe");
+    ASSERT_NE(nullptr, registered);
+    EXPECT_TRUE(registered(CTRL_C_EVENT));
+    EXPECT_TRUE(registered(CTRL_BREAK_EVENT));
+    EXPECT_FALSE(registered(CTRL_CLOSE_EVENT));
+    EXPECT_FALSE(registered(CTRL_LOGOFF_EVENT));
+    EXPECT_FALSE(registered(CTRL_SHUTDOWN_EVENT));
 }
 
 TEST_F(LaunchBoundary, FailuresBeforeTheStartHaveTheirNotices)

@@ -19,6 +19,8 @@ bool ReadBytes(const std::wstring &path, std::string *data);
 // A UTF-16LE file as text, e.g. the demo payload's report.
 std::wstring ReadUtf16(const std::wstring &path);
 bool FileExists(const std::wstring &path);
+// True only for an existing folder (a missing path has every attribute bit set, FILE_ATTRIBUTE_DIRECTORY included).
+bool IsFolder(const std::wstring &path);
 ULONGLONG FileSize(const std::wstring &path);  // ~0ull when missing
 FILETIME LastWriteTime(const std::wstring &path);
 

@@ -1,0 +1,76 @@
+// The host as it is started from a downloads folder, with libraries planted beside it under the names of those that
+// it, or a system library on its behalf, loads while it runs. Wine prefers its built-in libraries, so each name is set
+// to "native, then built-in" for the copied programs only; a control program in the same folder, loading each name
+// with the default search, proves in the same run that a planted library would leave its marker.
+#include <gtest/gtest.h>
+
+#include "support/host_bench.h"
+#include "support/notice_watcher.h"
+
+using namespace bench;
+
+namespace {
+
+const wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\";
+// The theme library is what a first window (OleInitialize makes one) pulls in; the others come with the installer
+// road and the shell.
+const wchar_t *const kPlanted[] = {L"uxtheme", L"comctl32", L"winhttp", L"dwmapi"};
+
+class PlantedLibraries : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ClearRuntimeFlags();
+        SetRuntimeFlag(0);
+        RemoveTree(LocalAppData() + L"\\Oristane");
+        dir_ = ScratchDir(L"downloads");
+        marker_ = ScratchDir(L"planted-marker") + L"\\marker.txt";
+        SetEnvironmentVariableW(L"PLANTED_DLL_MARKER", marker_.c_str());
+        host_ = CopyHost(dir_, L"PlantedHost.exe");
+        control_ = dir_ + L"\\PlantedControl.exe";
+        ASSERT_TRUE(CopyFileW(BuiltExe(L"load_library.exe").c_str(), control_.c_str(), FALSE));
+        for (const wchar_t *name : kPlanted) {
+            ASSERT_TRUE(CopyFileW(BuiltExe(L"planted_dll.dll").c_str(), (dir_ + L"\\" + name + L".dll").c_str(),
+                                  FALSE));
+            for (const wchar_t *program : {L"PlantedHost.exe", L"PlantedControl.exe"}) {
+                std::wstring key = std::wstring(kAppDefaults) + program + L"\\DllOverrides";
+                ASSERT_TRUE(SetRegString(HKEY_CURRENT_USER, key.c_str(), name, L"native,builtin"));
+            }
+        }
+    }
+    void TearDown() override
+    {
+        for (const wchar_t *program : {L"PlantedHost.exe", L"PlantedControl.exe"}) {
+            DeleteRegTree(HKEY_CURRENT_USER, (std::wstring(kAppDefaults) + program).c_str());
+        }
+        SetEnvironmentVariableW(L"PLANTED_DLL_MARKER", nullptr);
+        RemoveTree(LocalAppData() + L"\\Oristane");
+        ClearRuntimeFlags();
+    }
+
+    std::wstring dir_;
+    std::wstring marker_;
+    std::wstring host_;
+    std::wstring control_;
+};
+
+TEST_F(PlantedLibraries, NoneIsLoadedByTheHost)
+{
+    for (const wchar_t *name : kPlanted) {
+        SCOPED_TRACE(testing::Message() << name);
+        DeleteFileW(marker_.c_str());
+        RunChild(control_, L"\"" + control_ + L"\" " + name + L".dll");
+        std::wstring expected = control_ + L"|" + dir_ + L"\\" + name + L".dll\n";
+        EXPECT_EQ(expected, ReadUtf16(marker_)) << "the control did not load the planted library: the bench is broken";
+    }
+
+    DeleteFileW(marker_.c_str());
+    NoticeWatcher watcher;
+    ChildResult run = RunHost(host_, L"--exit-code=42");
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(42u, run.exitCode);
+    EXPECT_FALSE(FileExists(marker_)) << "loaded by the host: " << testing::PrintToString(ReadUtf16(marker_));
+    EXPECT_TRUE(watcher.Seen().empty());
+}
+
+}  // namespace

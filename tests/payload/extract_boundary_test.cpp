@@ -1,0 +1,158 @@
+// Extraction at its import boundary, in a test program that carries the demo payload as its own resource and calls
+// what wWinMain calls: the window between the content check and the payload's creation, where an unelevated program
+// would swap the file under an elevated host, and Windows' refusal to replace a read-only file by a move, which Wine
+// does not make. CreateProcessW and MoveFileExW are stand-ins here that forward to the real functions.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "payload/extract.h"
+#include "payload/launch.h"
+#include "support/host_bench.h"
+#include "support/stand_in.h"
+
+using namespace bench;
+
+namespace {
+
+template <typename F>
+F Real(const char *name)
+{
+    return reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(LoadLibraryW(L"kernel32.dll"), name)));
+}
+
+// Results of tampering with the payload file at the moment its process is about to be created.
+struct Tampering {
+    bool tried;
+    DWORD writeFromAnotherProcess;  // hold_file's exit code: 0 when it could open the file for writing
+    DWORD deleteError;              // 0 when DeleteFileW succeeded
+    DWORD replaceError;             // 0 when MoveFileExW replaced the file
+};
+Tampering tampering;
+std::wstring tamperPath;
+std::wstring tamperSource;
+bool refuseReadOnlyTargets = false;
+
+DWORD WriteFromAnotherProcess(const std::wstring &path)
+{
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"extract-boundary-ready");
+    HANDLE release = CreateEventW(nullptr, TRUE, TRUE, L"extract-boundary-release");  // let go at once
+    std::wstring helper = BuiltExe(L"hold_file.exe");
+    std::wstring line = L"\"" + helper + L"\" \"" + path + L"\" 7 extract-boundary-ready extract-boundary-release";
+    DWORD exitCode = 0xDEAD;
+    ChildResult run = RunChild(helper, line, 20000);
+    if (run.finished) {
+        exitCode = run.exitCode;
+    }
+    CloseHandle(release);
+    CloseHandle(ready);
+    return exitCode;
+}
+
+DWORD Attempt(BOOL succeeded)
+{
+    return succeeded ? 0 : GetLastError();
+}
+
+BOOL WINAPI StandInMoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags)
+{
+    DWORD attributes = to != nullptr ? GetFileAttributesW(to) : INVALID_FILE_ATTRIBUTES;
+    if (refuseReadOnlyTargets && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        SetLastError(ERROR_ACCESS_DENIED);  // as Windows answers a move onto a read-only file
+        return FALSE;
+    }
+    return Real<decltype(&MoveFileExW)>("MoveFileExW")(from, to, flags);
+}
+
+BOOL WINAPI StandInCreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                                  LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags,
+                                  LPVOID environment, LPCWSTR directory, LPSTARTUPINFOW startup,
+                                  LPPROCESS_INFORMATION process)
+{
+    if (!tamperPath.empty() && !tampering.tried) {  // the helper's own creation passes straight through
+        tampering.tried = true;
+        tampering.writeFromAnotherProcess = WriteFromAnotherProcess(tamperPath);
+        tampering.deleteError = Attempt(DeleteFileW(tamperPath.c_str()));
+        tampering.replaceError = Attempt(Real<decltype(&MoveFileExW)>("MoveFileExW")(
+            tamperSource.c_str(), tamperPath.c_str(), MOVEFILE_REPLACE_EXISTING));
+    }
+    return Real<decltype(&CreateProcessW)>("CreateProcessW")(application, commandLine, processAttributes,
+                                                             threadAttributes, inherit, flags, environment, directory,
+                                                             startup, process);
+}
+
+}  // namespace
+
+REPLACE_IMPORT(MoveFileExW, 12, StandInMoveFileExW);
+REPLACE_IMPORT(CreateProcessW, 40, StandInCreateProcessW);
+
+namespace {
+
+class ExtractBoundary : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RemoveTree(LocalAppData() + L"\\Oristane");
+        tampering = Tampering();
+        tamperPath.clear();
+        refuseReadOnlyTargets = false;
+        ASSERT_TRUE(ReadBytes(BuiltExe(L"demo_payload.exe"), &payloadBytes_));
+    }
+    void TearDown() override
+    {
+        tamperPath.clear();
+        refuseReadOnlyTargets = false;
+        RemoveTree(LocalAppData() + L"\\Oristane");
+    }
+    std::string payloadBytes_;
+};
+
+// What the host checked is what it starts: from the check until the payload has run, the file can be neither
+// written (from another process), deleted nor replaced. Once the host lets go, the same attempts succeed.
+TEST_F(ExtractBoundary, TheCheckedCopyCannotBeSwappedBeforeItRuns)
+{
+    std::wstring scratch = ScratchDir(L"extract-boundary");
+    tamperSource = scratch + L"\\swap.exe";
+    ASSERT_TRUE(CopyFileW(BuiltExe(L"demo_payload_v2.exe").c_str(), tamperSource.c_str(), FALSE));
+
+    wchar_t path[MAX_PATH];
+    HANDLE held = INVALID_HANDLE_VALUE;
+    ASSERT_TRUE(ExtractPayload(path, &held));
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    tamperPath = path;
+    EXPECT_EQ(0u, LaunchPayload(path));
+    tamperPath.clear();
+    CloseHandle(held);
+
+    ASSERT_TRUE(tampering.tried);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), tampering.writeFromAnotherProcess);
+    EXPECT_NE(0u, tampering.deleteError);
+    EXPECT_NE(0u, tampering.replaceError);
+    std::string bytes;
+    ASSERT_TRUE(ReadBytes(path, &bytes));
+    EXPECT_TRUE(payloadBytes_ == bytes) << "the file was swapped";
+
+    EXPECT_EQ(0u, WriteFromAnotherProcess(path)) << "released, the file can be written";
+    EXPECT_TRUE(DeleteFileW(path)) << "released, the file can be deleted: " << GetLastError();
+}
+
+// Windows will not move a file onto a read-only one; a wrong copy marked so is cleared first, not kept for ever.
+TEST_F(ExtractBoundary, AReadOnlyWrongCopyIsReplacedWhereMovesRefuseReadOnlyFiles)
+{
+    wchar_t path[MAX_PATH];
+    HANDLE held = INVALID_HANDLE_VALUE;
+    ASSERT_TRUE(ExtractPayload(path, &held));
+    CloseHandle(held);
+    std::string zeros(payloadBytes_.size(), '\0');
+    ASSERT_TRUE(WriteBytes(path, zeros.data(), zeros.size()));
+    ASSERT_TRUE(SetFileAttributesW(path, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    refuseReadOnlyTargets = true;
+
+    ASSERT_TRUE(ExtractPayload(path, &held));
+    CloseHandle(held);
+    std::string bytes;
+    ASSERT_TRUE(ReadBytes(path, &bytes));
+    EXPECT_TRUE(payloadBytes_ == bytes);
+}
+
+}  // namespace
