@@ -12,6 +12,7 @@
 #include "support/bench.h"
 #include "support/download_bench.h"
 #include "support/installer_driver.h"
+#include "support/wine_deviation.h"
 #include "support/notice_watcher.h"
 
 namespace {
@@ -305,7 +306,7 @@ TEST_F(InstallerWindowTest, ADownloadShowsItsProgressAndOffersTheInstallation)
     DWORD result = 0;
     ASSERT_TRUE(run.Wait(kEndMs, &result));
     EXPECT_EQ(shown, bench::window_text::InstallFailed(result));
-    if (!bench::UnderWine()) {
+    if (!bench::RunningUnderWine()) {
         EXPECT_EQ(result, static_cast<DWORD>(ERROR_CANCELLED));
     }
 

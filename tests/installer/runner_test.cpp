@@ -9,6 +9,7 @@
 #include "installer/runner.h"
 #include "support/bench.h"
 #include "support/installer_driver.h"
+#include "support/wine_deviation.h"
 
 namespace {
 
@@ -122,7 +123,7 @@ TEST_F(RunnerTest, AnUpdateGoesToTheSystemsOwnUpdateInstaller)
     RunOutcome outcome = RunInstaller(item.get(), update);
     ASSERT_TRUE(outcome.posted);
     EXPECT_NE(outcome.exitCode, static_cast<DWORD>(ERROR_CANCELLED)) << "the system's update installer did not start";
-    if (bench::UnderWine()) {
+    if (bench::RunningUnderWine()) {
         EXPECT_EQ(outcome.exitCode, 1u);  // Wine's wusa for a file that is not a cabinet
     }
 }

@@ -187,11 +187,6 @@ bool WindowRun::Wait(DWORD timeoutMs, DWORD *result)
     return true;
 }
 
-bool UnderWine()
-{
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
 bool Sha256OfFile(const std::wstring &path, BYTE digest[32])
 {
     std::vector<char> bytes;

@@ -101,9 +101,6 @@ private:
     PrerequisiteItem item_;
 };
 
-// Running under Wine: a known deviation of Wine is accepted there only, as Wine's own tests do with broken().
-bool UnderWine();
-
 bool Sha256OfFile(const std::wstring &path, BYTE digest[32]);
 
 // The user's temporary folder of this process (TMP), pointed at a folder of the test's own; restored on destruction.
