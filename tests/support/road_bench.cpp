@@ -1,0 +1,114 @@
+// The road's shared bench state, on plain Win32 calls; everything set here is undone by the same helpers.
+#include "support/road_bench.h"
+
+namespace bench {
+
+const wchar_t kServicingStackKb[] = L"KB4490628";
+const wchar_t kSha2Kb[] = L"KB4474419";
+
+namespace {
+
+const wchar_t kPackages[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Component Based Servicing\\Packages";
+const wchar_t *const kPackageFiles[] = {
+    L"windows6.1-kb4490628-x86.msu", L"windows6.1-kb4474419-v3-x86.msu", L"windows6.1-kb4490628-x64.msu",
+    L"windows6.1-kb4474419-v3-x64.msu", L"NDP48-x86-x64-AllOS-ENU.exe",
+};
+
+std::wstring PackageKey(const wchar_t *kbId)
+{
+    return std::wstring(kPackages) + L"\\Package_for_" + kbId + L"~31bf3856ad364e35~amd64~~6.1.1.0";
+}
+
+}  // namespace
+
+RunningHost StartHost(const std::wstring &host, const std::wstring &args)
+{
+    RunningHost running = {nullptr, false};
+    std::wstring line = L"\"" + host + L"\"" + (args.empty() ? L"" : L" " + args);
+    std::vector<wchar_t> text(line.begin(), line.end());
+    text.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessW(host.c_str(), text.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        CloseHandle(process.hThread);
+        running.process = process.hProcess;
+        running.started = true;
+    }
+    return running;
+}
+
+ChildResult FinishHost(RunningHost *host, DWORD timeoutMs)
+{
+    ChildResult result = {host->started, false, 0, 0};
+    if (!host->started) {
+        return result;
+    }
+    if (WaitForSingleObject(host->process, timeoutMs) == WAIT_OBJECT_0) {
+        result.finished = true;
+        GetExitCodeProcess(host->process, &result.exitCode);
+    } else {
+        TerminateProcess(host->process, 0xDEAD);
+        WaitForSingleObject(host->process, 5000);
+    }
+    CloseHandle(host->process);
+    host->process = nullptr;
+    host->started = false;
+    return result;
+}
+
+void MarkUpdateInstalled(const wchar_t *kbId)
+{
+    SetRegDword(HKEY_LOCAL_MACHINE, PackageKey(kbId).c_str(), L"CurrentState", 0x70, KEY_WOW64_64KEY);
+}
+
+void ForgetUpdates()
+{
+    DeleteRegTree(HKEY_LOCAL_MACHINE, PackageKey(kServicingStackKb).c_str(), KEY_WOW64_64KEY);
+    DeleteRegTree(HKEY_LOCAL_MACHINE, PackageKey(kSha2Kb).c_str(), KEY_WOW64_64KEY);
+}
+
+std::wstring DownloadFolder()
+{
+    wchar_t temp[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + L"Velvaro\\";
+}
+
+void ClearDownloadFolder()
+{
+    for (const wchar_t *name : kPackageFiles) {
+        DeleteFileW((DownloadFolder() + name).c_str());
+        DeleteFileW((DownloadFolder() + name + L".part").c_str());
+    }
+}
+
+std::wstring StartRoadLog(const std::wstring &folder)
+{
+    std::wstring log = folder + L"\\road.log";
+    DeleteFileW(log.c_str());
+    SetEnvironmentVariableW(L"ROAD_LOG", log.c_str());
+    return log;
+}
+
+std::vector<std::wstring> RoadLines(const std::wstring &log)
+{
+    std::vector<std::wstring> lines;
+    std::wstring text = ReadUtf16(log);
+    size_t start = 0;
+    for (size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+}
+
+std::string Utf8(const std::wstring &text)
+{
+    std::string bytes(text.size() * 3 + 1, '\0');
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0],
+                                static_cast<int>(bytes.size()), nullptr, nullptr);
+    bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return bytes;
+}
+
+}  // namespace bench
