@@ -66,6 +66,18 @@ void ForgetUpdates()
 {
     DeleteRegTree(HKEY_LOCAL_MACHINE, PackageKey(kServicingStackKb).c_str(), KEY_WOW64_64KEY);
     DeleteRegTree(HKEY_LOCAL_MACHINE, PackageKey(kSha2Kb).c_str(), KEY_WOW64_64KEY);
+    // A fresh prefix has no Packages key, and the probe's own tests rely on that: remove it when nothing else is in it.
+    HKEY packages = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPackages, 0, KEY_READ | KEY_WOW64_64KEY, &packages) == ERROR_SUCCESS) {
+        DWORD subkeys = 1;
+        DWORD values = 1;
+        RegQueryInfoKeyW(packages, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr);
+        RegCloseKey(packages);
+        if (subkeys == 0 && values == 0) {
+            RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPackages, KEY_WOW64_64KEY, 0);
+        }
+    }
 }
 
 std::wstring DownloadFolder()
