@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Runs one Windows program of the test bench under wine64, in the bench's own prefix.
+# Runs one Windows program of the test bench in the bench's own prefix, under the loader of its build tree
+# (wine64 for the x86_64 twin, the 32-bit wine for the i686 product).
+#   wine-run.sh LOADER PROGRAM [ARGS...]
 # Wine's background services inherit the first process's stdout; sending the program's output to files and replaying
 # them afterwards keeps CTest from waiting on a pipe that a wine service still holds open.
 set -u
 : "${WINEPREFIX:?the bench sets WINEPREFIX}"
-for v in $(env | grep -io '^[a-z_]*proxy[a-z_]*=' | tr -d '='); do unset "$v"; done
-export WINEDEBUG="${WINEDEBUG:--all}"
+. "$(dirname "$0")/../tests/bench/wine-env.sh"
+loader=$1
+shift
 out=$(mktemp) err=$(mktemp)
-/usr/lib/wine/wine64 "$@" </dev/null >"$out" 2>"$err"
+"$loader" "$@" </dev/null >"$out" 2>"$err"
 rc=$?
 cat "$out"; cat "$err" >&2
 rm -f "$out" "$err"

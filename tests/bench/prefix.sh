@@ -8,6 +8,13 @@ set -eu
 : "${WINEPREFIX:?}"
 . "$(dirname "$0")/wine-env.sh"
 wine=$WINE64
+# A prefix made before the 32-bit loader was installed has no 32-bit system DLLs: every 32-bit program would fail to
+# start (0xC0000135). Make such a prefix again; it holds nothing the bench needs to keep.
+if wine32_works && [ -d "$WINEPREFIX/drive_c/windows" ] && [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
+  echo "remaking $WINEPREFIX: it was made without the 32-bit loader"
+  "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+fi
 mkdir -p "$WINEPREFIX"
 driver_key='HKCU\Software\Wine\Drivers'
 if ! grep -qs '"Graphics"="null"' "$WINEPREFIX/user.reg"; then

@@ -10,3 +10,5 @@ if [ ! -x "$WINE64" ] || [ ! -x "$WINESERVER" ]; then
   echo "Wine is missing: $WINE64 or $WINESERVER not found (scripts/bootstrap.sh installs wine64)" >&2
   return 1 2>/dev/null || exit 1
 fi
+# The 32-bit loader runs only where wine32 is installed and the kernel runs 32-bit code.
+wine32_works() { [ -x "$WINE32" ] && "$WINE32" --version >/dev/null 2>&1; }

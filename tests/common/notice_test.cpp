@@ -5,6 +5,7 @@
 
 #include "common/notice.h"
 #include "support/notice_watcher.h"
+#include "support/stand_in.h"
 
 namespace {
 
@@ -52,11 +53,9 @@ int WINAPI StandInMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT st
 
 }  // namespace
 
-extern "C" {
-void *__imp_GetProcessWindowStation = reinterpret_cast<void *>(&StandInGetProcessWindowStation);
-void *__imp_GetUserObjectInformationW = reinterpret_cast<void *>(&StandInGetUserObjectInformationW);
-void *__imp_MessageBoxW = reinterpret_cast<void *>(&StandInMessageBoxW);
-}
+REPLACE_IMPORT(GetProcessWindowStation, 0, StandInGetProcessWindowStation);
+REPLACE_IMPORT(GetUserObjectInformationW, 20, StandInGetUserObjectInformationW);
+REPLACE_IMPORT(MessageBoxW, 16, StandInMessageBoxW);
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include "installer/verify.h"
 #include "support/bench.h"
 #include "verify_fixtures.h"
+#include "support/stand_in.h"
 
 namespace {
 
@@ -31,9 +32,7 @@ HANDLE WINAPI CreateFileStandIn(LPCWSTR path, DWORD access, DWORD share, LPSECUR
 
 }  // namespace
 
-extern "C" {
-void *__imp_CreateFileW = reinterpret_cast<void *>(&CreateFileStandIn);
-}
+REPLACE_IMPORT(CreateFileW, 28, CreateFileStandIn);
 
 namespace {
 
@@ -114,9 +113,9 @@ TEST_F(VerifyPackageTest, AcceptsTheExactPackageOfEitherKind)
 
 TEST_F(VerifyPackageTest, OneChangedByteAnywhereFailsTheDigest)
 {
-    const ULONGLONG last = kUpdateFixture.size - 1;
+    const size_t last = static_cast<size_t>(kUpdateFixture.size - 1);
     // The first byte after the signature, both sides of each block boundary, and the last byte.
-    for (ULONGLONG offset : {4ull, 65535ull, 65536ull, 131071ull, 131072ull, last}) {
+    for (size_t offset : {size_t{4}, size_t{65535}, size_t{65536}, size_t{131071}, size_t{131072}, last}) {
         SCOPED_TRACE(offset);
         std::wstring path = Copy(kUpdateFixture);
         std::string bytes = Bytes(path);

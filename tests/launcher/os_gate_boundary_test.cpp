@@ -7,6 +7,7 @@
 #include <string>
 
 #include "launcher/os_gate.h"
+#include "support/stand_in.h"
 
 namespace {
 
@@ -86,11 +87,9 @@ int WINAPI StandInMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT st
 
 }  // namespace
 
-extern "C" {
-void *__imp_GetModuleHandleW = reinterpret_cast<void *>(&StandInGetModuleHandleW);
-void *__imp_GetProcAddress = reinterpret_cast<void *>(&StandInGetProcAddress);
-void *__imp_MessageBoxW = reinterpret_cast<void *>(&StandInMessageBoxW);
-}
+REPLACE_IMPORT(GetModuleHandleW, 4, StandInGetModuleHandleW);
+REPLACE_IMPORT(GetProcAddress, 8, StandInGetProcAddress);
+REPLACE_IMPORT(MessageBoxW, 16, StandInMessageBoxW);
 
 namespace {
 

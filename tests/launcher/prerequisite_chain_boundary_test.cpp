@@ -12,6 +12,7 @@
 #include "launcher/prerequisite_chain.h"
 #include "prereq/catalog.h"
 #include "prereq/servicing_probe.h"
+#include "support/stand_in.h"
 
 namespace {
 
@@ -105,11 +106,9 @@ int WINAPI StandInMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT st
 
 }  // namespace
 
-extern "C" {
-void *__imp_GetProcAddress = reinterpret_cast<void *>(&StandInGetProcAddress);
-void *__imp_GetNativeSystemInfo = reinterpret_cast<void *>(&StandInGetNativeSystemInfo);
-void *__imp_MessageBoxW = reinterpret_cast<void *>(&StandInMessageBoxW);
-}
+REPLACE_IMPORT(GetProcAddress, 8, StandInGetProcAddress);
+REPLACE_IMPORT(GetNativeSystemInfo, 4, StandInGetNativeSystemInfo);
+REPLACE_IMPORT(MessageBoxW, 16, StandInMessageBoxW);
 
 // The link seam: these replace the installer window and the servicing probe for the chain in this program.
 DWORD RunInstallerWindow(const PrerequisiteItem *item)

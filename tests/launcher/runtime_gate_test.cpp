@@ -12,6 +12,9 @@ using namespace bench;
 
 namespace {
 
+// The host under test is built for the same target as this program.
+constexpr bool kHostIs32Bit = sizeof(void *) == 4;
+
 class RuntimeGate : public ::testing::Test {
 protected:
     void SetUp() override
@@ -67,7 +70,7 @@ TEST_F(RuntimeGate, ReadsOnlyAFourByteDword)
 
 TEST_F(RuntimeGate, ReadsEachViewOnItsOwnAndLeavesTheValueAloneWithoutAKey)
 {
-    DeleteRegTree(HKEY_LOCAL_MACHINE, kNetSetupKey, 0);
+    DeleteRegTree(HKEY_LOCAL_MACHINE, kNetSetupKey, KEY_WOW64_64KEY);
     DeleteRegTree(HKEY_LOCAL_MACHINE, kNetSetupKey, KEY_WOW64_32KEY);
     DWORD value = 0xABCD;
     EXPECT_FALSE(ReadRuntimeInstallFlag(0, &value));
@@ -75,9 +78,17 @@ TEST_F(RuntimeGate, ReadsEachViewOnItsOwnAndLeavesTheValueAloneWithoutAKey)
     EXPECT_EQ(0xABCDu, value);
 
     SetRuntimeFlag(KEY_WOW64_32KEY, 1);
-    EXPECT_FALSE(ReadRuntimeInstallFlag(0, &value)) << "the 64-bit twin's default view is not the 32-bit one";
+    // The default view of a 32-bit process on 64-bit Windows is the 32-bit one; the twin's is the 64-bit one.
+    EXPECT_EQ(kHostIs32Bit, ReadRuntimeInstallFlag(0, &value));
     EXPECT_TRUE(ReadRuntimeInstallFlag(KEY_WOW64_32KEY, &value));
     EXPECT_EQ(1u, value);
+
+    DeleteRegTree(HKEY_LOCAL_MACHINE, kNetSetupKey, KEY_WOW64_32KEY);
+    SetRuntimeFlag(KEY_WOW64_64KEY, 1);
+    value = 0xABCD;
+    EXPECT_EQ(!kHostIs32Bit, ReadRuntimeInstallFlag(0, &value));
+    EXPECT_FALSE(ReadRuntimeInstallFlag(KEY_WOW64_32KEY, &value));
+    EXPECT_EQ(kHostIs32Bit ? 0xABCDu : 1u, value);
 }
 
 TEST_F(RuntimeGate, TheHostLaunchesWhenEitherViewSaysInstalled)
@@ -94,26 +105,30 @@ TEST_F(RuntimeGate, TheHostLaunchesWhenEitherViewSaysInstalled)
     const Setting dword1 = {REG_DWORD, &one, 4};
     const Setting dword2 = {REG_DWORD, &two, 4};
     const Setting string1 = {REG_SZ, textOne, sizeof(textOne)};
+    // The 32-bit product reads the 32-bit view twice (its default view is that one on 64-bit Windows), so a flag in
+    // the 64-bit view alone launches only the twin. The runtime's setup writes both views, so a real machine with
+    // the runtime launches either build.
     struct {
         const char *what;
-        Setting defaultView;
+        Setting view64;
         Setting view32;
-        bool launches;
+        bool launchesTwin;
+        bool launchesProduct;
     } const cases[] = {
-        {"default view only", dword1, none, true},
-        {"32-bit view only", none, dword1, true},
-        {"default 2, 32-bit 1", dword2, dword1, true},
-        {"default string, 32-bit 1", string1, dword1, true},
-        {"default 1, 32-bit string", dword1, string1, true},
-        {"2 in both", dword2, dword2, false},
-        {"string in both", string1, string1, false},
-        {"none", none, none, false},
+        {"64-bit view only", dword1, none, true, false},
+        {"32-bit view only", none, dword1, true, true},
+        {"64-bit 2, 32-bit 1", dword2, dword1, true, true},
+        {"64-bit string, 32-bit 1", string1, dword1, true, true},
+        {"64-bit 1, 32-bit string", dword1, string1, true, false},
+        {"2 in both", dword2, dword2, false, false},
+        {"string in both", string1, string1, false, false},
+        {"none", none, none, false, false},
     };
     std::wstring host = BuiltExe(L"VelvaroHost.exe");
     for (const auto &c : cases) {
         ClearRuntimeFlags();
-        if (c.defaultView.type != 0) {
-            SetInstall(0, c.defaultView.type, c.defaultView.data, c.defaultView.size);
+        if (c.view64.type != 0) {
+            SetInstall(KEY_WOW64_64KEY, c.view64.type, c.view64.data, c.view64.size);
         }
         if (c.view32.type != 0) {
             SetInstall(KEY_WOW64_32KEY, c.view32.type, c.view32.data, c.view32.size);
@@ -141,9 +156,10 @@ TEST_F(RuntimeGate, TheHostLaunchesWhenEitherViewSaysInstalled)
             30000);
         ChildResult run = FinishHost(&running, 5000);
         ASSERT_TRUE(run.finished) << c.what;
-        EXPECT_EQ(c.launches ? 42u : closedCode, run.exitCode) << c.what;
-        EXPECT_EQ(!c.launches, window) << c.what;
-        EXPECT_EQ(c.launches, FileExists(report_)) << c.what;
+        const bool launches = kHostIs32Bit ? c.launchesProduct : c.launchesTwin;
+        EXPECT_EQ(launches ? 42u : closedCode, run.exitCode) << c.what;
+        EXPECT_EQ(!launches, window) << c.what;
+        EXPECT_EQ(launches, FileExists(report_)) << c.what;
         EXPECT_TRUE(watcher.Seen().empty()) << c.what;
     }
 }

@@ -9,6 +9,7 @@
 
 #include "payload/launch.h"
 #include "support/bench.h"
+#include "support/stand_in.h"
 
 namespace {
 
@@ -143,17 +144,15 @@ int WINAPI StandInMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT st
 
 }  // namespace
 
-extern "C" {
-void *__imp_GetCommandLineW = reinterpret_cast<void *>(&StandInGetCommandLineW);
-void *__imp_GetModuleFileNameW = reinterpret_cast<void *>(&StandInGetModuleFileNameW);
-void *__imp_LocalAlloc = reinterpret_cast<void *>(&StandInLocalAlloc);
-void *__imp_LocalFree = reinterpret_cast<void *>(&StandInLocalFree);
-void *__imp__vsnwprintf = reinterpret_cast<void *>(&StandInVsnwprintf);
-void *__imp_AttachConsole = reinterpret_cast<void *>(&StandInAttachConsole);
-void *__imp_FreeConsole = reinterpret_cast<void *>(&StandInFreeConsole);
-void *__imp_CreateProcessW = reinterpret_cast<void *>(&StandInCreateProcessW);
-void *__imp_MessageBoxW = reinterpret_cast<void *>(&StandInMessageBoxW);
-}
+REPLACE_IMPORT(GetCommandLineW, 0, StandInGetCommandLineW);
+REPLACE_IMPORT(GetModuleFileNameW, 12, StandInGetModuleFileNameW);
+REPLACE_IMPORT(LocalAlloc, 8, StandInLocalAlloc);
+REPLACE_IMPORT(LocalFree, 4, StandInLocalFree);
+REPLACE_CRT_IMPORT(_vsnwprintf, StandInVsnwprintf);
+REPLACE_IMPORT(AttachConsole, 4, StandInAttachConsole);
+REPLACE_IMPORT(FreeConsole, 0, StandInFreeConsole);
+REPLACE_IMPORT(CreateProcessW, 40, StandInCreateProcessW);
+REPLACE_IMPORT(MessageBoxW, 16, StandInMessageBoxW);
 
 namespace {
 

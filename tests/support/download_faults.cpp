@@ -2,6 +2,7 @@
 // into the program (winhttp.h declares them without dllimport); for kernel32 the import pointer __imp_X is defined
 // instead. Each stand-in reaches the real function through GetProcAddress, so its default is a faithful forward.
 #include "support/download_faults.h"
+#include "support/stand_in.h"
 
 #include <vector>
 
@@ -227,11 +228,11 @@ Records Recorded()
 using faults::Consult;
 using faults::RecordOpened;
 
-extern "C" {
+REPLACE_IMPORT(CreateFileW, 28, faults::CreateFileStandIn);
+REPLACE_IMPORT(WriteFile, 20, faults::WriteFileStandIn);
+REPLACE_IMPORT(MoveFileW, 8, faults::MoveFileStandIn);
 
-void *__imp_CreateFileW = reinterpret_cast<void *>(&faults::CreateFileStandIn);
-void *__imp_WriteFile = reinterpret_cast<void *>(&faults::WriteFileStandIn);
-void *__imp_MoveFileW = reinterpret_cast<void *>(&faults::MoveFileStandIn);
+extern "C" {
 
 HINTERNET WINAPI WinHttpOpen(LPCWSTR agent, DWORD access, LPCWSTR proxy, LPCWSTR bypass, DWORD flags)
 {

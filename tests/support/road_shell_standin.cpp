@@ -7,6 +7,7 @@
 #include <stdio.h>
 
 #include "support/road_log.h"
+#include "support/stand_in.h"
 
 namespace {
 
@@ -26,8 +27,7 @@ BOOL WINAPI StandInShellExecuteExW(SHELLEXECUTEINFOW *request)
     line[1023] = L'\0';
     AppendRoadLine(line);
 
-    auto real = reinterpret_cast<BOOL(WINAPI *)(SHELLEXECUTEINFOW *)>(
-        reinterpret_cast<void *>(GetProcAddress(LoadLibraryW(L"shell32.dll"), "ShellExecuteExW")));
+    auto real = REAL_IMPORT(L"shell32.dll", ShellExecuteExW);
     if (!EndsWithWusa(request->lpFile)) {
         return real(request);
     }
@@ -47,6 +47,4 @@ BOOL WINAPI StandInShellExecuteExW(SHELLEXECUTEINFOW *request)
 
 }  // namespace
 
-extern "C" {
-void *__imp_ShellExecuteExW = reinterpret_cast<void *>(&StandInShellExecuteExW);
-}
+REPLACE_IMPORT(ShellExecuteExW, 4, StandInShellExecuteExW);
