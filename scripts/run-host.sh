@@ -3,7 +3,8 @@
 # wine64 with the given arguments, in a Wine prefix of its own with the .NET Framework 4 flag set, so that the host
 # takes the launch road. Shows what the payload received, any notice the host raised, and the host's exit code.
 #   scripts/run-host.sh --check
-#   HOST_DEMO_RUNTIME=missing scripts/run-host.sh     # the road without the runtime
+#   HOST_DEMO_RUNTIME=missing scripts/run-host.sh     # the road without the runtime: the installer window's texts
+#   HOST_DEMO_RUNTIME=missing HOST_DEMO_WINDOWS=win7 scripts/run-host.sh   # as Windows 7 SP1 (or win10, win81...)
 set -eu
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
@@ -21,5 +22,12 @@ if [ "${HOST_DEMO_RUNTIME:-present}" = missing ]; then
   "$wine" reg delete "$key" /v Install /f /reg:32 </dev/null >/dev/null 2>&1 || true
 else
   "$wine" reg add "$key" /v Install /t REG_DWORD /d 1 /f </dev/null >/dev/null 2>&1
+fi
+# The Windows version Wine reports to the host (the prefix's own when unset).
+appdefaults='HKCU\Software\Wine\AppDefaults\VelvaroHost.exe'
+if [ -n "${HOST_DEMO_WINDOWS:-}" ]; then
+  "$wine" reg add "$appdefaults" /v Version /d "$HOST_DEMO_WINDOWS" /f </dev/null >/dev/null 2>&1
+else
+  "$wine" reg delete "$appdefaults" /f </dev/null >/dev/null 2>&1 || true
 fi
 "$wine" build/x64-test/bin/run_host.exe "$@" </dev/null 2>/dev/null | tr -d '\r'
