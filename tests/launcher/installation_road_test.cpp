@@ -9,8 +9,9 @@
 #include <map>
 #include <vector>
 
+#include "installer/installer_context.h"
 #include "support/host_bench.h"
-#include "support/installer_window_driver.h"
+#include "support/installer_driver.h"
 #include "support/notice_watcher.h"
 #include "support/road_bench.h"
 
@@ -21,8 +22,6 @@ namespace {
 const wchar_t kRuntimeTitle[] = L"Microsoft .NET Framework 4.8";
 const wchar_t kServicingStackTitle[] = L"Windows 7 服务堆栈补丁 KB4490628";
 const wchar_t kSha2Title[] = L"Windows 7 SHA-2 补丁 KB4474419";
-const wchar_t kNeedsDownload[] = L"点击“下载”开始下载。";
-const wchar_t kDownloaded[] = L"下载完成。点击“安装”打开微软安装程序。";
 const wchar_t kRestartText[] =
     L"Windows 补丁已安装，需要重启后才能继续。\r\n\r\n请保存收银数据并重启电脑；重启后再次打开本程序，将自动继续下一步。";
 const wchar_t kUserArgs[] = L"--exit-code=42 \"two words\" /x";
@@ -68,30 +67,26 @@ protected:
     void DownloadAndInstall(const wchar_t *title)
     {
         SCOPED_TRACE(testing::Message() << "window " << Utf8(title));
-        HWND window = nullptr;
-        ASSERT_TRUE(WaitFor(
-            [&] {
-                window = WaitForInstallerWindow(200);
-                return window != nullptr && ReadInstallerWindow(window).title == title;
+        HWND window = FindInstallerWindowTitled(title, kWaitMs);
+        ASSERT_NE(nullptr, window) << "the window did not open";
+        WindowState view = ReadWindow(window);
+        EXPECT_EQ(window_text::kNeedsDownload, view.status.text);
+        EXPECT_EQ(window_text::kDownload, view.action.text);
+        Click(window, IDC_ACTION);
+        ASSERT_TRUE(WaitForState(
+            window,
+            [&](const WindowState &state) {
+                view = state;
+                return state.action.text == window_text::kInstall && state.action.enabled;
             },
             kWaitMs))
-            << "the window did not open";
-        InstallerWindowView view = ReadInstallerWindow(window);
-        EXPECT_EQ(kNeedsDownload, view.status);
-        EXPECT_EQ(L"下载", view.action);
-        ClickControl(window, 203);
-        ASSERT_TRUE(WaitFor(
-            [&] {
-                view = ReadInstallerWindow(window);
-                return view.action == L"安装" && view.actionEnabled;
-            },
-            kWaitMs))
-            << "no package ready; status: " << Utf8(view.status);
-        EXPECT_EQ(kDownloaded, view.status);
-        EXPECT_EQ(1000, view.progress);
-        EXPECT_EQ(L"关闭", view.close);
-        ClickControl(window, 203);
-        ASSERT_TRUE(WaitUntilGone(window, kWaitMs)) << "the window stayed after a successful installation";
+            << "no package ready: " << Shown(view);
+        EXPECT_EQ(window_text::kDownloaded, view.status.text);
+        EXPECT_EQ(1000, view.barPosition);
+        EXPECT_EQ(window_text::kClose, view.close.text);
+        Click(window, IDC_ACTION);
+        ASSERT_TRUE(WaitFor([&] { return !IsWindow(window); }, kWaitMs))
+            << "the window stayed after a successful installation";
     }
 
     std::map<std::wstring, std::wstring> Report()
@@ -113,18 +108,12 @@ protected:
     }
 
     // The start after the runtime's installation: the gates pass and the payload runs with the user's arguments;
-    // no installer window opens (the same search found every window of the road).
+    // no installer window opens (looked for by its class, as every window of the road was found).
     void PayloadRunsOnTheNextStart(const std::wstring &host)
     {
         RunningHost running = StartHost(host, kUserArgs);
         ASSERT_TRUE(running.started);
-        bool window = false;
-        WaitFor(
-            [&] {
-                window = window || AnyInstallerWindow();
-                return WaitForSingleObject(running.process, 0) == WAIT_OBJECT_0;
-            },
-            kWaitMs);
+        bool window = WatchUntilHostEnds(running, kWaitMs);
         ChildResult run = FinishHost(&running, 5000);
         ASSERT_TRUE(run.finished);
         EXPECT_EQ(42u, run.exitCode) << "the payload's own exit code";

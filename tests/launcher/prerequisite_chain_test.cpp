@@ -5,8 +5,10 @@
 
 #include <vector>
 
+#include "installer/installer_context.h"
+#include "support/download_bench.h"
 #include "support/host_bench.h"
-#include "support/installer_window_driver.h"
+#include "support/installer_driver.h"
 #include "support/notice_watcher.h"
 #include "support/road_bench.h"
 
@@ -17,14 +19,7 @@ namespace {
 const wchar_t kRuntimeTitle[] = L"Microsoft .NET Framework 4.8";
 const wchar_t kServicingStackTitle[] = L"Windows 7 服务堆栈补丁 KB4490628";
 const wchar_t kSha2Title[] = L"Windows 7 SHA-2 补丁 KB4474419";
-const wchar_t kNeedsDownload[] = L"点击“下载”开始下载。";
-const wchar_t kNoConnectionRetry[] = L"无法连接微软下载服务器，请检查网络后重试。可以重试下载。";
 const DWORD kWindowWaitMs = 20000;
-
-std::wstring Intro(const wchar_t *name)
-{
-    return std::wstring(L"需要安装 ") + name + L"。\r\n安装包来自微软官方下载服务器。";
-}
 
 class PrerequisiteChainOnTheHost : public ::testing::Test {
 protected:
@@ -89,29 +84,30 @@ TEST_F(PrerequisiteChainOnTheHost, TheFirstMissingStepOpensAndClosingItEndsTheRu
         NoticeWatcher watcher(IDOK);
         RunningHost host = StartHost(HostAs(c.version), L"--exit-code=42");
         ASSERT_TRUE(host.started);
-        HWND window = WaitForInstallerWindow(kWindowWaitMs);
+        HWND window = FindInstallerWindow(kWindowWaitMs);
         ASSERT_NE(nullptr, window) << "no installer window";
-        InstallerWindowView view = ReadInstallerWindow(window);
+        WindowState view = ReadWindow(window);
         EXPECT_EQ(c.title, view.title);
-        EXPECT_EQ(Intro(c.title), view.intro);
-        EXPECT_EQ(kNeedsDownload, view.status);
-        EXPECT_EQ(L"下载", view.action);
-        EXPECT_TRUE(view.actionEnabled);
-        EXPECT_EQ(L"关闭", view.close);
-        EXPECT_TRUE(view.closeEnabled);
-        EXPECT_FALSE(view.webPageVisible);
-        EXPECT_EQ(0, view.progress);
+        EXPECT_EQ(window_text::Intro(c.title), view.intro.text);
+        EXPECT_EQ(window_text::kNeedsDownload, view.status.text);
+        EXPECT_EQ(window_text::kDownload, view.action.text);
+        EXPECT_TRUE(view.action.enabled);
+        EXPECT_EQ(window_text::kClose, view.close.text);
+        EXPECT_TRUE(view.close.enabled);
+        EXPECT_FALSE(view.webPage.visible);
+        EXPECT_EQ(0, view.barPosition);
+        EXPECT_EQ(1000, view.barHigh);
 
         if (c.titleBarClose) {
             PostMessageW(window, WM_CLOSE, 0, 0);
         } else {
-            ClickControl(window, 205);
+            Click(window, IDC_CLOSE);
         }
         // Until the host ends, no second window may open: the same search found the first one.
         bool second = false;
         WaitFor(
             [&] {
-                HWND next = FindWindowExW(nullptr, nullptr, kInstallerWindowClass, nullptr);
+                HWND next = FindWindowW(window_text::kClass, nullptr);
                 second = second || (next != nullptr && next != window && IsWindowVisible(next));
                 return WaitForSingleObject(host.process, 0) == WAIT_OBJECT_0;
             },
@@ -132,22 +128,24 @@ TEST_F(PrerequisiteChainOnTheHost, DownloadWithoutANetworkOffersTheRetry)
         SCOPED_TRACE(version);
         RunningHost host = StartHost(HostAs(version, L"VelvaroHostOffline.exe"), L"");
         ASSERT_TRUE(host.started);
-        HWND window = WaitForInstallerWindow(kWindowWaitMs);
+        HWND window = FindInstallerWindow(kWindowWaitMs);
         ASSERT_NE(nullptr, window);
-        ClickControl(window, 203);
-        InstallerWindowView view;
-        EXPECT_TRUE(WaitFor(
-            [&] {
-                view = ReadInstallerWindow(window);
-                return view.action == L"重试下载";
+        Click(window, IDC_ACTION);
+        WindowState view;
+        EXPECT_TRUE(WaitForState(
+            window,
+            [&](const WindowState &state) {
+                view = state;
+                return state.action.text == window_text::kRetryDownload;
             },
-            30000));
-        EXPECT_EQ(kNoConnectionRetry, view.status);
-        EXPECT_TRUE(view.actionEnabled);
-        EXPECT_EQ(L"关闭", view.close);
-        EXPECT_TRUE(view.closeEnabled);
-        EXPECT_FALSE(view.webPageVisible);
-        ClickControl(window, 205);
+            30000))
+            << Shown(view);
+        EXPECT_EQ(std::wstring(text::kNoConnection) + window_text::kRetrySuffix, view.status.text);
+        EXPECT_TRUE(view.action.enabled);
+        EXPECT_EQ(window_text::kClose, view.close.text);
+        EXPECT_TRUE(view.close.enabled);
+        EXPECT_FALSE(view.webPage.visible);
+        Click(window, IDC_CLOSE);
         ChildResult run = FinishHost(&host, kWindowWaitMs);
         ASSERT_TRUE(run.finished);
         EXPECT_EQ(std::wstring(version) == L"win7" ? 1u : 1223u, run.exitCode);

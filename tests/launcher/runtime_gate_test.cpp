@@ -4,7 +4,8 @@
 
 #include "launcher/runtime_gate.h"
 #include "support/host_bench.h"
-#include "support/installer_window_driver.h"
+#include "installer/installer_context.h"
+#include "support/installer_driver.h"
 #include "support/notice_watcher.h"
 #include "support/road_bench.h"
 
@@ -145,11 +146,12 @@ TEST_F(RuntimeGate, TheHostLaunchesWhenEitherViewSaysInstalled)
         DWORD closedCode = 0;
         WaitFor(
             [&] {
-                HWND found = FindWindowExW(nullptr, nullptr, kInstallerWindowClass, nullptr);
+                HWND found = FindWindowW(window_text::kClass, nullptr);
                 if (found != nullptr && IsWindowVisible(found)) {
                     window = true;
-                    closedCode = ReadInstallerWindow(found).title == L"Microsoft .NET Framework 4.8" ? 1223 : 1;
-                    ClickControl(found, 205);
+                    closedCode = ReadWindow(found).title == L"Microsoft .NET Framework 4.8" ? 1223 : 1;
+                    PostMessageW(found, WM_COMMAND, MAKEWPARAM(IDC_CLOSE, BN_CLICKED),
+                                 reinterpret_cast<LPARAM>(GetDlgItem(found, IDC_CLOSE)));
                 }
                 return WaitForSingleObject(running.process, 0) == WAIT_OBJECT_0;
             },

@@ -1,6 +1,8 @@
 // The road's shared bench state, on plain Win32 calls; everything set here is undone by the same helpers.
 #include "support/road_bench.h"
 
+#include "support/installer_driver.h"
+
 namespace bench {
 
 const wchar_t kServicingStackKb[] = L"KB4490628";
@@ -112,6 +114,58 @@ std::vector<std::wstring> RoadLines(const std::wstring &log)
         lines.push_back(text.substr(start, end - start));
     }
     return lines;
+}
+
+bool WaitFor(const std::function<bool()> &done, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (done()) {
+            return true;
+        }
+        if (GetTickCount() - start > timeoutMs) {
+            return false;
+        }
+        Sleep(20);
+    }
+}
+
+HWND FindInstallerWindowTitled(const std::wstring &title, DWORD timeoutMs)
+{
+    HWND found = nullptr;
+    WaitFor(
+        [&] {
+            found = nullptr;
+            HWND window = nullptr;
+            while ((window = FindWindowExW(nullptr, window, window_text::kClass, nullptr)) != nullptr) {
+                if (IsWindowVisible(window) && ReadWindow(window).title == title) {
+                    found = window;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs);
+    return found;
+}
+
+bool WatchUntilHostEnds(const RunningHost &host, DWORD timeoutMs, bool close)
+{
+    bool seen = false;
+    WaitFor(
+        [&] {
+            HWND window = FindWindowW(window_text::kClass, nullptr);
+            if (window != nullptr && IsWindowVisible(window)) {
+                seen = true;
+                if (close) {
+                    PostMessageW(window, WM_COMMAND, MAKEWPARAM(205, BN_CLICKED),
+                                 reinterpret_cast<LPARAM>(GetDlgItem(window, 205)));
+                }
+            }
+            return WaitForSingleObject(host.process, 0) == WAIT_OBJECT_0;
+        },
+        timeoutMs);
+    return seen;
 }
 
 std::string Utf8(const std::wstring &text)

@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,14 @@ void ClearDownloadFolder();
 // A fresh record file (ROAD_LOG, inherited by the host and the installers it starts), and its lines.
 std::wstring StartRoadLog(const std::wstring &folder);
 std::vector<std::wstring> RoadLines(const std::wstring &log);
+
+// Polls every 20 ms until done is true or timeoutMs passed; returns done's last answer.
+bool WaitFor(const std::function<bool()> &done, DWORD timeoutMs);
+// The visible installer window with this title (another process's), or null after timeoutMs.
+HWND FindInstallerWindowTitled(const std::wstring &title, DWORD timeoutMs);
+// Waits for the host to end while watching for installer windows; true when one was visible meanwhile. close: press
+// the close button of any that appears.
+bool WatchUntilHostEnds(const RunningHost &host, DWORD timeoutMs, bool close = false);
 
 // A wide text as UTF-8, for failure messages.
 std::string Utf8(const std::wstring &text);
