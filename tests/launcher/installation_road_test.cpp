@@ -76,12 +76,13 @@ protected:
         ASSERT_TRUE(WaitForState(
             window,
             [&](const WindowState &state) {
+                // Controls are read one after the other: wait for the whole end state, not for its first sign.
                 view = state;
-                return state.action.text == window_text::kInstall && state.action.enabled;
+                return state.status.text == window_text::kDownloaded && state.action.text == window_text::kInstall &&
+                       state.action.enabled && state.close.text == window_text::kClose;
             },
             kWaitMs))
             << "no package ready: " << Shown(view);
-        EXPECT_EQ(window_text::kDownloaded, view.status.text);
         EXPECT_EQ(1000, view.barPosition);
         EXPECT_EQ(window_text::kClose, view.close.text);
         Click(window, IDC_ACTION);
@@ -210,6 +211,88 @@ TEST_F(InstallationRoad, Windows7TwoUpdatesARestartThenTheRuntimeAndThePayload)
     ASSERT_EQ(6u, lines.size());
     EXPECT_EQ(0u, lines[5].find(L"runtime ")) << Utf8(lines[5]);
 
+    PayloadRunsOnTheNextStart(host);
+}
+
+TEST_F(InstallationRoad, ARestartAfterTheFirstUpdateContinuesWithTheSecond)
+{
+    std::wstring host = HostAs(L"win7");
+    SetEnvironmentVariableW(L"ROAD_WUSA_EXIT_KB4490628", L"3010");
+    SetEnvironmentVariableW(L"ROAD_WUSA_EXIT_KB4474419", L"0");
+    {
+        NoticeWatcher watcher(IDOK);
+        RunningHost first = StartHost(host, kUserArgs);
+        ASSERT_TRUE(first.started);
+        DownloadAndInstall(kServicingStackTitle);
+        ChildResult run = FinishHost(&first, kWaitMs);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(1u, run.exitCode);
+        std::vector<SeenNotice> seen = watcher.Seen();
+        ASSERT_EQ(1u, seen.size());
+        EXPECT_EQ(kRestartText, seen[0].text);
+    }
+    EXPECT_FALSE(FileExists(DownloadFolder() + L"windows6.1-kb4474419-v3-x64.msu"))
+        << "the second update is not touched in the run that needs a restart";
+    {
+        // The next start: the first update is listed, its window does not open again; the second installs with 0
+        // and the runtime's window follows in the same run.
+        NoticeWatcher watcher(IDOK);
+        RunningHost second = StartHost(host, kUserArgs);
+        ASSERT_TRUE(second.started);
+        DownloadAndInstall(kSha2Title);
+        DownloadAndInstall(kRuntimeTitle);
+        ChildResult run = FinishHost(&second, kWaitMs);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_TRUE(watcher.Seen().empty());
+    }
+    std::vector<std::wstring> lines = RoadLines(log_);
+    ASSERT_EQ(6u, lines.size()) << "one update each, then the runtime";
+    EXPECT_NE(std::wstring::npos, lines[1].find(L"kb4490628-x64.msu")) << Utf8(lines[1]);
+    EXPECT_NE(std::wstring::npos, lines[3].find(L"kb4474419-v3-x64.msu")) << Utf8(lines[3]);
+    EXPECT_EQ(0u, lines[5].find(L"runtime ")) << Utf8(lines[5]);
+    PayloadRunsOnTheNextStart(host);
+}
+
+// A package downloaded in one run and not installed stays verified in the download folder: the next start offers
+// the installation at once, without a second download.
+TEST_F(InstallationRoad, APackageDownloadedEarlierIsInstalledWithoutASecondDownload)
+{
+    std::wstring host = HostAs(L"win10");
+    RunningHost first = StartHost(host, kUserArgs);
+    ASSERT_TRUE(first.started);
+    HWND window = FindInstallerWindowTitled(kRuntimeTitle, kWaitMs);
+    ASSERT_NE(nullptr, window);
+    Click(window, IDC_ACTION);
+    ASSERT_TRUE(WaitForState(
+        window,
+        [](const WindowState &state) {
+            return state.status.text == window_text::kDownloaded && state.action.text == window_text::kInstall;
+        },
+        kWaitMs));
+    Click(window, IDC_CLOSE);
+    ChildResult run = FinishHost(&first, kWaitMs);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(1223u, run.exitCode) << "closed without an installation";
+    std::wstring package = DownloadFolder() + L"NDP48-x86-x64-AllOS-ENU.exe";
+    ASSERT_TRUE(FileExists(package));
+    FILETIME downloaded = LastWriteTime(package);
+
+    RunningHost second = StartHost(host, kUserArgs);
+    ASSERT_TRUE(second.started);
+    window = FindInstallerWindowTitled(kRuntimeTitle, kWaitMs);
+    ASSERT_NE(nullptr, window);
+    WindowState view = ReadWindow(window);
+    EXPECT_EQ(window_text::kReadyFound, view.status.text);
+    EXPECT_EQ(window_text::kInstall, view.action.text);
+    EXPECT_EQ(1000, view.barPosition);
+    Click(window, IDC_ACTION);
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(window); }, kWaitMs));
+    run = FinishHost(&second, kWaitMs);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(0u, run.exitCode);
+    FILETIME installed = LastWriteTime(package);
+    EXPECT_EQ(0, CompareFileTime(&downloaded, &installed)) << "the package was fetched again";
     PayloadRunsOnTheNextStart(host);
 }
 

@@ -135,12 +135,13 @@ TEST_F(PrerequisiteChainOnTheHost, DownloadWithoutANetworkOffersTheRetry)
         EXPECT_TRUE(WaitForState(
             window,
             [&](const WindowState &state) {
+                // Controls are read one after the other: wait for the whole end state, not for its first sign.
                 view = state;
-                return state.action.text == window_text::kRetryDownload;
+                return state.status.text == std::wstring(text::kNoConnection) + window_text::kRetrySuffix &&
+                       state.action.text == window_text::kRetryDownload && state.close.text == window_text::kClose;
             },
             30000))
             << Shown(view);
-        EXPECT_EQ(std::wstring(text::kNoConnection) + window_text::kRetrySuffix, view.status.text);
         EXPECT_TRUE(view.action.enabled);
         EXPECT_EQ(window_text::kClose, view.close.text);
         EXPECT_TRUE(view.close.enabled);
