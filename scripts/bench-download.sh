@@ -20,12 +20,14 @@ cd "$(dirname "$0")/.."
 tree=$(cd "${1:-build/x64-test}" && pwd)
 rounds=${2:-3}
 scheme=${BENCH_SCHEME:-http}
-for v in $(env | grep -io '^[a-z_]*proxy[a-z_]*=' | tr -d '='); do unset "$v"; done
+. tests/bench/wine-env.sh
+loader=$(sed -n 's/^HOST_WINE_LOADER:[A-Z]*=//p' "$tree/CMakeCache.txt")
+loader=${loader:-$WINE64}
 
-cmake --build "$tree" --target download_benchmark >/dev/null
+cmake --build "$tree" --target download_benchmark bench_ready >/dev/null
 export WINEPREFIX=$tree/wineprefix
 server_dir=$tree/download-benchmark
-tests/bench/setup.sh >/dev/null
+tests/bench/setup.sh "$loader" "$tree/bin/bench_ready.exe" >/dev/null
 stop() {
   tests/bench/download_server.sh stop "$server_dir" >/dev/null || true
   tests/bench/teardown.sh >/dev/null || true
@@ -41,7 +43,7 @@ read -r big_size big_sha <<<"$(fixture_of big.exe)"
 read -r small_size small_sha <<<"$(fixture_of setup.exe)"
 exe=$tree/bin/download_benchmark.exe
 package='C:\users\Public\velvaro-benchmark.exe'
-wine_run() { cmake/wine-run.sh "$exe" "$@" | tr -d '\r'; }
+wine_run() { cmake/wine-run.sh "$loader" "$exe" "$@" | tr -d '\r'; }
 value() { sed -n "s/^$1=//p" <<<"$2"; }
 
 echo "download benchmark: $big_size bytes over $scheme loopback, $rounds rounds"

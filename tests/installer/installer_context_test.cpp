@@ -173,4 +173,59 @@ TEST(InstallerContext, OfTwoRacingThreadsExactlyOneWins)
     EXPECT_EQ(kRounds, requestRounds) << "request hand-off";
 }
 
+// The i686 build splits a plain 64-bit access into two 32-bit halves; a reader between them would see a count that
+// never was (a download of 8 GiB, or none). The two values differ in both halves, so any mix of them is caught. On the
+// twin this cannot tear and passes trivially; the i686 build of this test is the one that proves the accessors. The
+// window between two halves is one instruction wide, so both threads keep at it for a while.
+struct Tearing {
+    InstallerContext context;
+    volatile LONG running;
+    LONG reads;
+    LONG torn;
+};
+
+const ULONGLONG kLowHalf = 0x00000000FFFFFFFFull;
+const ULONGLONG kHighHalf = 0x0000000100000000ull;
+
+DWORD WINAPI CounterWriter(void *parameter)
+{
+    Tearing *t = static_cast<Tearing *>(parameter);
+    for (LONG i = 0; InterlockedCompareExchange(&t->running, 0, 0) != 0; ++i) {
+        StoreCounter(&t->context.bytesReceived, (i & 1) ? kLowHalf : kHighHalf);
+    }
+    return 0;
+}
+
+DWORD WINAPI CounterReader(void *parameter)
+{
+    Tearing *t = static_cast<Tearing *>(parameter);
+    while (InterlockedCompareExchange(&t->running, 0, 0) != 0) {
+        ULONGLONG seen = LoadCounter(&t->context.bytesReceived);
+        ++t->reads;
+        if (seen != kLowHalf && seen != kHighHalf) {
+            ++t->torn;
+        }
+    }
+    return 0;
+}
+
+TEST(InstallerContext, AReaderRacingAWriterNeverSeesHalfACounter)
+{
+    Tearing t = {};
+    InitInstallerContext(&t.context);
+    StoreCounter(&t.context.bytesReceived, kLowHalf);
+    t.running = 1;
+    HANDLE threads[2] = {CreateThread(nullptr, 0, CounterWriter, &t, 0, nullptr),
+                         CreateThread(nullptr, 0, CounterReader, &t, 0, nullptr)};
+    ASSERT_NE(nullptr, threads[0]);
+    ASSERT_NE(nullptr, threads[1]);
+    Sleep(1500);
+    InterlockedExchange(&t.running, 0);
+    WaitForMultipleObjects(2, threads, TRUE, INFINITE);
+    CloseHandle(threads[1]);
+    CloseHandle(threads[0]);
+    EXPECT_GT(t.reads, 0);
+    EXPECT_EQ(0, t.torn) << "of " << t.reads << " reads, these saw one half of one value and one of the other";
+}
+
 }  // namespace
