@@ -26,8 +26,20 @@ static void PrintControl(HWND window, int id, const wchar_t *format)
     wchar_t text[1024] = L"";
     DWORD_PTR copied = 0;
     SendMessageTimeoutW(control, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 5000, &copied);
-    wchar_t line[1200];
-    wsprintfW(line, format, text);
+    // A text of several lines keeps the window's indentation on each of them.
+    wchar_t indented[1400];
+    int n = 0;
+    for (const wchar_t *c = text; *c != L'\0' && n < 1380; ++c) {
+        indented[n++] = *c;
+        if (*c == L'\n') {
+            for (const wchar_t *prefix = L"[window]   "; *prefix != L'\0'; ++prefix) {
+                indented[n++] = *prefix;
+            }
+        }
+    }
+    indented[n] = L'\0';
+    wchar_t line[1500];
+    wsprintfW(line, format, indented);
     Print(line);
 }
 
