@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the bench need, when any is missing: the win32-thread mingw-w64
 # compilers for both targets, wine64, cmake, ninja, GoogleTest's sources, Python with pefile for the static checks of
-# the product, and openssl for the download bench's test CA. Where the kernel runs 32-bit code it also adds the i386
-# architecture and the 32-bit Wine loader, so that the tests run the i686 product itself; where it cannot, it leaves
-# them out and says so (the x86_64 twin is then the only build that runs).
+# the product, openssl for the download bench's test CA and osslsigncode for signing a release. Where the kernel runs
+# 32-bit code it also adds the i386 architecture and the 32-bit Wine loader, so that the tests run the i686 product
+# itself; where it cannot, it leaves them out and says so (the x86_64 twin is then the only build that runs).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 packages=(cmake ninja-build python3 python3-pefile googletest g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32
-          wine64 openssl)
+          wine64 openssl osslsigncode)
 if "$here/kernel-runs-32bit.sh"; then
   packages+=(wine32:i386)
   if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -3,6 +3,7 @@
 version block, and the absence of initialisers of our own (from the link map).
 
 usage: check_product.py <build tree of the x86-release preset>
+HOST_PRODUCT_EXE checks another copy of that tree's exe instead (the signed release file).
 """
 import os
 import re
@@ -13,7 +14,7 @@ import xml.etree.ElementTree as ET
 import pefile
 
 BUILD = os.environ.get("HOST_PRODUCT_DIR") or (sys.argv.pop(1) if len(sys.argv) > 1 else "build/x86-release")
-EXE = os.path.join(BUILD, "bin", "VelvaroHost.exe")
+EXE = os.environ.get("HOST_PRODUCT_EXE") or os.path.join(BUILD, "bin", "VelvaroHost.exe")
 MAP = os.path.join(BUILD, "VelvaroHost.map")
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll", "advapi32.dll",
                "ole32.dll", "winhttp.dll", "msvcrt.dll", "ntdll.dll"}
