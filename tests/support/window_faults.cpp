@@ -3,6 +3,8 @@
 
 #include <shellapi.h>
 
+#include "support/stand_in.h"
+
 namespace window_faults {
 
 namespace {
@@ -166,9 +168,7 @@ void AllowThreads()
 
 }  // namespace window_faults
 
-extern "C" {
-void *__imp_ShellExecuteExW = reinterpret_cast<void *>(&window_faults::ShellExecuteExStandIn);
-void *__imp_ShellExecuteW = reinterpret_cast<void *>(&window_faults::ShellExecuteStandIn);
-void *__imp_CreateWindowExW = reinterpret_cast<void *>(&window_faults::CreateWindowExStandIn);
-void *__imp_CreateThread = reinterpret_cast<void *>(&window_faults::CreateThreadStandIn);
-}
+REPLACE_IMPORT(ShellExecuteExW, 4, window_faults::ShellExecuteExStandIn);
+REPLACE_IMPORT(ShellExecuteW, 24, window_faults::ShellExecuteStandIn);
+REPLACE_IMPORT(CreateWindowExW, 48, window_faults::CreateWindowExStandIn);
+REPLACE_IMPORT(CreateThread, 24, window_faults::CreateThreadStandIn);
