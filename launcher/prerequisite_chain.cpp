@@ -13,7 +13,8 @@
 // The Windows Update Agent's "already installed" is an HRESULT; installers report it as their exit code.
 static const DWORD kAlreadyInstalled = static_cast<DWORD>(WU_S_ALREADY_INSTALLED);
 
-const wchar_t kRestartNotice[] =
+// Ends a run whose update waits for a restart.
+static const wchar_t kRestartNotice[] =
     L"Windows 补丁已安装，需要重启后才能继续。\r\n\r\n请保存收银数据并重启电脑；重启后再次打开本程序，将自动继续下一步。";
 
 static bool IsWindows7()

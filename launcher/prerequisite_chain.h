@@ -3,9 +3,6 @@
 #pragma once
 #include <windows.h>
 
-// The text of the notice that ends a run whose update waits for a restart.
-extern const wchar_t kRestartNotice[];
-
 // Leads the user through what is missing and returns the process exit code: 1 after the restart notice or an update
 // that did not install, otherwise the runtime window's result unchanged. Only for a visible window station: the
 // restart notice is shown without asking again.
