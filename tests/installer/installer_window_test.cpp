@@ -492,6 +492,82 @@ TEST_F(InstallerWindowTest, ADownloadThatCompletesJustAsTheUserCancelsStillClose
     ASSERT_TRUE(next.Wait(kEndMs, &result));
 }
 
+#ifdef _WIN64
+// Every free region of the address space below 4 GiB reserved, so that a thread created meanwhile gets its stack,
+// and RunInstallerWindow its context, above: a pointer cut to 32 bits then points elsewhere.
+class LowAddressesTaken {
+public:
+    LowAddressesTaken()
+    {
+        MEMORY_BASIC_INFORMATION info;
+        for (ULONG_PTR at = 0x10000; at < 0x100000000ull && VirtualQuery(reinterpret_cast<void *>(at), &info,
+                                                                          sizeof(info)) == sizeof(info);
+             at = reinterpret_cast<ULONG_PTR>(info.BaseAddress) + info.RegionSize) {
+            if (info.State == MEM_FREE) {
+                ULONG_PTR end = reinterpret_cast<ULONG_PTR>(info.BaseAddress) + info.RegionSize;
+                if (end > 0x100000000ull) {
+                    end = 0x100000000ull;
+                }
+                // Reservations start on 64 KiB boundaries.
+                ULONG_PTR start = (reinterpret_cast<ULONG_PTR>(info.BaseAddress) + 0xFFFF) & ~static_cast<ULONG_PTR>(0xFFFF);
+                if (end > start) {
+                    void *taken = VirtualAlloc(reinterpret_cast<void *>(start), end - start, MEM_RESERVE,
+                                               PAGE_NOACCESS);
+                    if (taken != nullptr) {
+                        taken_.push_back(taken);
+                    }
+                }
+            }
+        }
+    }
+    ~LowAddressesTaken()
+    {
+        for (void *taken : taken_) {
+            VirtualFree(taken, 0, MEM_RELEASE);
+        }
+    }
+
+private:
+    std::vector<void *> taken_;
+};
+
+
+ULONG_PTR g_runStack = 0;
+#endif
+
+TEST_F(InstallerWindowTest, TheWindowKeepsAFullPointerToItsContext)
+{
+#ifndef _WIN64
+    GTEST_SKIP() << "a 32-bit build has no pointer that a 32-bit slot could cut";
+#else
+    bench::LocalItem item(stub_, L"ndp48-test.exe", false);
+    PlaceStub(L"ndp48-test.exe");
+    g_runStack = 0;
+    DWORD result = 0;
+    {
+        LowAddressesTaken low;
+        WindowRun run(item.get(), [] {
+            volatile int local = 0;
+            g_runStack = reinterpret_cast<ULONG_PTR>(&local);
+        });
+        HWND window = bench::FindInstallerWindow();
+        ASSERT_NE(window, nullptr);
+        if (g_runStack < 0x100000000ull) {
+            bench::Click(window, IDC_CLOSE);
+            run.Wait(kEndMs, &result);
+            GTEST_SKIP() << "the window's thread got its stack below 4 GiB nonetheless";
+        }
+        WindowState s = ReadWindow(window);
+        EXPECT_TRUE(ReadyFound(s)) << Shown(s);
+        // Every handler below reaches the context through the window's user data.
+        SendMessageW(window, WM_TIMER, 1, 0);
+        bench::Click(window, IDC_CLOSE);
+        ASSERT_TRUE(run.Wait(kEndMs, &result));
+    }
+    EXPECT_EQ(result, static_cast<DWORD>(ERROR_CANCELLED));
+#endif
+}
+
 // Counts the installer windows created on the calling thread.
 HHOOK g_cbt = nullptr;
 int g_windowsMade = 0;

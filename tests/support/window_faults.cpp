@@ -35,14 +35,6 @@ public:
     ~Locked() { LeaveCriticalSection(&Shared().lock); }
 };
 
-template <typename Function>
-Function Real(const wchar_t *module, const char *name)
-{
-    HMODULE loaded = LoadLibraryW(module);
-    return reinterpret_cast<Function>(reinterpret_cast<void *>(loaded != nullptr ? GetProcAddress(loaded, name)
-                                                                                 : nullptr));
-}
-
 std::wstring Text(const wchar_t *text)
 {
     return text != nullptr ? std::wstring(text) : std::wstring();
@@ -86,7 +78,7 @@ HINSTANCE WINAPI ShellExecuteStandIn(HWND hwnd, LPCWSTR verb, LPCWSTR file, LPCW
 HWND WINAPI CreateWindowExStandIn(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y,
                                   int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param)
 {
-    static auto real = Real<decltype(&CreateWindowExStandIn)>(L"user32.dll", "CreateWindowExW");
+    static auto real = REAL_IMPORT(L"user32.dll", CreateWindowExW);
     if (parent == nullptr && !IS_INTRESOURCE(className)) {
         Locked locked;
         if (!Shared().failClass.empty() && Shared().failClass == className) {
@@ -101,7 +93,7 @@ HWND WINAPI CreateWindowExStandIn(DWORD exStyle, LPCWSTR className, LPCWSTR wind
 HANDLE WINAPI CreateThreadStandIn(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE entry,
                                   LPVOID parameter, DWORD flags, LPDWORD id)
 {
-    static auto real = Real<decltype(&CreateThreadStandIn)>(L"kernel32.dll", "CreateThread");
+    static auto real = REAL_IMPORT(L"kernel32.dll", CreateThread);
     {
         Locked locked;
         if (Shared().failEntry != nullptr && Shared().failEntry == entry) {
@@ -132,7 +124,9 @@ void OnShellExecuteEx(const std::function<BOOL(SHELLEXECUTEINFOW *)> &action)
 
 BOOL ForwardShellExecuteEx(SHELLEXECUTEINFOW *request)
 {
-    static auto real = Real<decltype(&ShellExecuteExStandIn)>(L"shell32.dll", "ShellExecuteExW");
+    // Every shell32 import of a program that links this file is a stand-in, so nothing has loaded shell32 yet.
+    static auto real = reinterpret_cast<decltype(&ShellExecuteExW)>(
+        reinterpret_cast<void *>(GetProcAddress(LoadLibraryW(L"shell32.dll"), "ShellExecuteExW")));
     return real(request);
 }
 

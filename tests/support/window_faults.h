@@ -1,7 +1,7 @@
 // Stand-ins in front of the imports the installer window and its runner make, for what this platform will not
 // produce or must not do in a test: a refused elevation prompt, the exact shell request, a window or thread that cannot
 // be created, and the web page (recorded, never opened). Linking window_faults.cpp into a test program replaces the
-// import pointers __imp_ShellExecuteExW, __imp_ShellExecuteW, __imp_CreateWindowExW and __imp_CreateThread for
+// import slots of ShellExecuteExW, ShellExecuteW, CreateWindowExW and CreateThread (support/stand_in.h) for
 // everything in that program. ShellExecuteExW, CreateWindowExW and CreateThread forward to the real function unless a
 // test scripted otherwise; ShellExecuteW only records, so that no test ever opens a browser.
 #pragma once

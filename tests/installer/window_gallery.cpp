@@ -1,0 +1,231 @@
+// Not a test: scripts/screenshots.sh runs it under Xvfb to picture the real installer window in each of its states
+// and every notice of the host. It drives the window as the tests do (the bench's loopback server for downloads,
+// stand-ins to hold a state still while it is pictured) and, for each picture, writes NAME.request with the screen
+// rectangle into the folder given as its argument and waits for the script's NAME.done.
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <cstdio>
+#include <string>
+
+#include "common/notice.h"
+#include "installer/installer_context.h"
+#include "installer/installer_window.h"
+#include "installer/runner.h"
+#include "prereq/catalog.h"
+#include "support/bench.h"
+#include "support/download_bench.h"
+#include "support/download_faults.h"
+#include "support/installer_driver.h"
+#include "support/window_faults.h"
+
+namespace {
+
+std::wstring g_shots;
+
+void Shot(const wchar_t *name, HWND window)
+{
+    Sleep(400);  // let the window paint
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Sleep(100);
+    RECT rect = {};
+    GetWindowRect(window, &rect);
+    std::wstring request = g_shots + L"\\" + name + L".request";
+    std::wstring done = g_shots + L"\\" + name + L".done";
+    char text[64];
+    int length = snprintf(text, sizeof(text), "%ld %ld %ld %ld\n", rect.left, rect.top, rect.right - rect.left,
+                          rect.bottom - rect.top);
+    bench::WriteBytes(request + L".tmp", text, static_cast<size_t>(length));
+    MoveFileExW((request + L".tmp").c_str(), request.c_str(), MOVEFILE_REPLACE_EXISTING);
+    for (int i = 0; i < 3000 && !bench::FileExists(done); ++i) {
+        Sleep(10);
+    }
+    DeleteFileW(done.c_str());
+    fwprintf(stderr, L"pictured %ls\n", name);
+}
+
+// The catalogue's .NET Framework 4.8 record with the bench server's package in place of Microsoft's.
+class GalleryItem {
+public:
+    explicit GalleryItem(const wchar_t *route) : item_(NetFramework48)
+    {
+        const bench::ServedFixture &served = bench::Served().Fixture(L"slow.exe");
+        CopyMemory(sha256_, served.sha256, sizeof(sha256_));
+        SetRoute(route);
+        item_.primaryUrl = url_;
+        item_.fallbackUrl = nullptr;
+        item_.expectedSize = served.size;
+        item_.sha256 = sha256_;
+    }
+    void SetRoute(const wchar_t *route)
+    {
+        lstrcpynW(url_, bench::Served().Http(std::wstring(route) + L"/slow.exe").c_str(), ARRAYSIZE(url_));
+    }
+    const PrerequisiteItem *get() const { return &item_; }
+
+private:
+    wchar_t url_[256];
+    BYTE sha256_[32];
+    PrerequisiteItem item_;
+};
+
+HWND WaitFor(HWND window, const std::function<bool(const bench::WindowState &)> &condition)
+{
+    if (!bench::WaitForState(window, condition, 30000)) {
+        fwprintf(stderr, L"state not reached: %hs\n", bench::Shown(bench::ReadWindow(window)).c_str());
+    }
+    return window;
+}
+
+void Finish(bench::WindowRun &run, HWND window)
+{
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    DWORD result = 0;
+    run.Wait(30000, &result);
+}
+
+HANDLE g_shotTaken = nullptr;
+
+void PictureDownloadStates(const std::wstring &temp)
+{
+    bench::TempFolder folder(temp);
+    GalleryItem item(L"ok");
+    faults::Reset();
+    // The 61st read is held until the request is closed: the download stands still part way, the timer showing it.
+    faults::BlockUntilClosed(faults::kRead, 61, ERROR_WINHTTP_CONNECTION_ERROR);
+    g_shotTaken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    faults::BeforeFailure([] { WaitForSingleObject(g_shotTaken, 30000); });
+    {
+        bench::WindowRun run(item.get());
+        HWND window = bench::FindInstallerWindow();
+        Shot(L"01-needs-download", window);
+        bench::Click(window, IDC_ACTION);
+        WaitFor(window, [](const bench::WindowState &s) { return s.barPosition > 0 && faults::Blocked(); });
+        Sleep(500);
+        Shot(L"02-downloading", window);
+        bench::Click(window, IDC_CLOSE);
+        Shot(L"03-cancelling", window);
+        SetEvent(g_shotTaken);
+        DWORD result = 0;
+        run.Wait(30000, &result);
+    }
+    faults::Reset();
+
+    // Half the package, then the end: the failure keeps the bar where it stood; the retry completes.
+    item.SetRoute(L"stall-body");
+    {
+        bench::WindowRun run(item.get());
+        HWND window = bench::FindInstallerWindow();
+        bench::Click(window, IDC_ACTION);
+        WaitFor(window, [](const bench::WindowState &s) { return s.action.text == L"重试下载" && s.action.enabled; });
+        Shot(L"04-download-failed", window);
+        item.SetRoute(L"ok");
+        bench::Click(window, IDC_ACTION);
+        WaitFor(window, [](const bench::WindowState &s) { return s.action.text == L"安装" && s.action.enabled; });
+        Shot(L"05-package-ready-downloaded", window);
+
+        // The elevation prompt is held open until pictured, and then refused.
+        window_faults::OnShellExecuteEx([window](SHELLEXECUTEINFOW *) {
+            Shot(L"06-installing", window);
+            SetLastError(ERROR_CANCELLED);
+            return FALSE;
+        });
+        bench::Click(window, IDC_ACTION);
+        WaitFor(window, [](const bench::WindowState &s) { return s.webPage.visible && s.action.enabled; });
+        Shot(L"07-install-failed", window);
+        window_faults::Reset();
+        Finish(run, window);
+    }
+    // A later run finds the verified package.
+    {
+        bench::WindowRun run(item.get());
+        HWND window = bench::FindInstallerWindow();
+        Shot(L"08-package-ready-found", window);
+        window_faults::FailThreadsOf(InstallerThreadProc);
+        bench::Click(window, IDC_ACTION);
+        Shot(L"09-installer-not-started", window);
+        window_faults::Reset();
+        Finish(run, window);
+    }
+}
+
+// A notice shown on a thread of its own, pictured from here, then answered.
+HWND FindNotice()
+{
+    for (int i = 0; i < 1500; ++i) {
+        HWND box = FindWindowW(L"#32770", kNoticeCaption);
+        if (box != nullptr && IsWindowVisible(box)) {
+            return box;
+        }
+        Sleep(10);
+    }
+    return nullptr;
+}
+
+DWORD WINAPI RunShow(void *show)
+{
+    (*static_cast<std::function<void()> *>(show))();
+    return 0;
+}
+
+void PictureNotice(const wchar_t *name, const std::function<void()> &show)
+{
+    std::function<void()> job = show;
+    HANDLE thread = CreateThread(nullptr, 0, RunShow, &job, 0, nullptr);
+    HWND box = FindNotice();
+    if (box != nullptr) {
+        Shot(name, box);
+        PostMessageW(box, WM_CLOSE, 0, 0);
+    }
+    WaitForSingleObject(thread, 30000);
+    CloseHandle(thread);
+}
+
+void PictureNotices(const std::wstring &temp)
+{
+    // The installer window's own two notices, from RunInstallerWindow itself.
+    PictureNotice(L"10-notice-no-package-folder", [] { RunInstallerWindow(nullptr); });
+    PictureNotice(L"11-notice-no-window", [temp] {
+        bench::TempFolder folder(temp);
+        window_faults::FailWindowOfClass(L"RuduDovaRuntimeDownload");
+        RunInstallerWindow(&NetFramework48);
+    });
+    // The host's other notices, with their texts and styles as the host shows them.
+    struct Row {
+        const wchar_t *name;
+        const wchar_t *text;
+        UINT style;
+    } rows[] = {
+        {L"12-notice-windows-too-old", L"本工具需要 Windows 7 SP1 或更高版本。", kNoticeErrorStyle},
+        {L"13-notice-service-pack",
+         L"本工具需要 Windows 7 SP1 或更高版本。\r\n\r\n请先安装 Windows 7 Service Pack 1，重启后再打开本工具。",
+         kNoticeServicePackStyle},
+        {L"14-notice-payload-not-written", L"无法准备运行文件。请确认磁盘未满，并关闭已打开的检测工具后重试。",
+         kNoticeErrorStyle},
+        {L"15-notice-payload-not-started",
+         L"程序组件启动失败（Win32 错误 5）。\r\n请确认安全软件未阻止程序运行。", kNoticeErrorStyle},
+    };
+    for (const Row &row : rows) {
+        PictureNotice(row.name, [row] { ShowNotice(row.text, row.style); });
+    }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t **argv)
+{
+    if (argc < 3) {
+        fwprintf(stderr, L"usage: installer_window_gallery SHOTS_FOLDER TEMP_FOLDER\n");
+        return 2;
+    }
+    g_shots = argv[1];
+    std::wstring temp = argv[2];
+    if (!bench::Served().loaded) {
+        fwprintf(stderr, L"the download bench server is not running (DOWNLOAD_BENCH_INFO)\n");
+        return 2;
+    }
+    PictureDownloadStates(temp);
+    PictureNotices(temp);
+    return 0;
+}
