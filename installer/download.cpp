@@ -185,6 +185,19 @@ const wchar_t *TransferBody(InstallerContext *context, HINTERNET request, HANDLE
     }
 }
 
+// The verified package takes the place of whatever lies at packagePath in one step, so that there is never a moment
+// without either. A read-only old file would refuse the replacement, so its attribute goes first: it is a file this
+// host put there, which failed verification or the window would not have downloaded again.
+bool ReplacePackage(const wchar_t *partPath, const wchar_t *packagePath)
+{
+    DWORD attributes = GetFileAttributesW(packagePath);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        SetFileAttributesW(packagePath, attributes & ~FILE_ATTRIBUTE_READONLY);
+    }
+    return MoveFileExW(partPath, packagePath, MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
 // The finished ".part" file becomes the package only when it is complete and verifies. It is verified before it
 // replaces anything, so that a failed download never removes the file that lay at packagePath, and packagePath
 // never holds unverified bytes, not even for a moment.
@@ -200,11 +213,14 @@ bool KeepIfSound(InstallerContext *context, const wchar_t *partPath, ULONGLONG r
         DeleteFileW(partPath);
         return Fail(context, kTextNotVerified);
     }
-    DeleteFileW(context->packagePath);
-    if (!MoveFileW(partPath, context->packagePath)) {
+    if (!ReplacePackage(partPath, context->packagePath)) {
+        // The old file is held open by another program (an installer still running from it, a scanner) or the
+        // place is not a file at all. The package verified, so the message says that it could not be written into
+        // place; the old file, unverified, goes as soon as whoever holds it lets it (a holder without delete
+        // sharing keeps it, and the next verification at window creation rejects it again).
         DeleteFileW(partPath);
         DeleteFileW(context->packagePath);
-        return Fail(context, kTextNotVerified);
+        return Fail(context, kTextWriteFailed);
     }
     return true;
 }

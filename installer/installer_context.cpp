@@ -34,7 +34,8 @@ DWORD LoadExitCode(InstallerContext *context)
 
 void StoreCounter(volatile LONG64 *counter, ULONGLONG value)
 {
-    LONG64 seen = *counter;
+    // Seeded by an interlocked read: a plain 64-bit read is two loads in the 32-bit build, racing the other thread.
+    LONG64 seen = InterlockedCompareExchange64(counter, 0, 0);
     for (;;) {
         LONG64 previous = InterlockedCompareExchange64(counter, static_cast<LONG64>(value), seen);
         if (previous == seen) {

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <cstddef>
+
 #include "prereq/catalog.h"
 
 #define IDC_PROGRESS 201
@@ -32,6 +34,33 @@ struct InstallerContext {
     alignas(8) volatile LONG64 bytesReceived;  // 64-bit interlocked, also on the 32-bit build
     alignas(8) volatile LONG64 bytesTotal;
 };
+
+// Checked wherever the record is compiled, the 32-bit product included, which is the build where they can fail: its
+// 8-byte interlocked operations need naturally aligned counters, and the other subsystems rely on the field order.
+static_assert(alignof(InstallerContext) >= 8, "the record must be 8-byte aligned");
+static_assert(offsetof(InstallerContext, bytesReceived) % 8 == 0, "bytesReceived must be 8-byte aligned");
+static_assert(offsetof(InstallerContext, bytesTotal) % 8 == 0, "bytesTotal must be 8-byte aligned");
+static_assert(sizeof(InstallerContext::bytesReceived) == 8 && sizeof(InstallerContext::bytesTotal) == 8 &&
+                  sizeof(InstallerContext::installerExitCode) == 4 && sizeof(InstallerContext::cancelRequested) == 4,
+              "64-bit counters, 32-bit flags and exit code");
+static_assert(sizeof(InstallerContext::request) == sizeof(void *), "the request slot holds a whole pointer");
+static_assert(offsetof(InstallerContext, hwnd) < offsetof(InstallerContext, worker) &&
+                  offsetof(InstallerContext, worker) < offsetof(InstallerContext, cancelRequested) &&
+                  offsetof(InstallerContext, cancelRequested) < offsetof(InstallerContext, failed) &&
+                  offsetof(InstallerContext, failed) < offsetof(InstallerContext, downloading) &&
+                  offsetof(InstallerContext, downloading) < offsetof(InstallerContext, packageReady) &&
+                  offsetof(InstallerContext, packageReady) < offsetof(InstallerContext, installing) &&
+                  offsetof(InstallerContext, installing) < offsetof(InstallerContext, installerExitCode) &&
+                  offsetof(InstallerContext, installerExitCode) < offsetof(InstallerContext, request) &&
+                  offsetof(InstallerContext, request) < offsetof(InstallerContext, item) &&
+                  offsetof(InstallerContext, item) < offsetof(InstallerContext, packagePath) &&
+                  offsetof(InstallerContext, packagePath) < offsetof(InstallerContext, errorText) &&
+                  offsetof(InstallerContext, errorText) < offsetof(InstallerContext, bytesReceived) &&
+                  offsetof(InstallerContext, bytesReceived) < offsetof(InstallerContext, bytesTotal),
+              "fields in their documented order");
+static_assert(sizeof(InstallerContext::packagePath) / sizeof(wchar_t) == MAX_PATH &&
+                  sizeof(InstallerContext::errorText) / sizeof(wchar_t) == 280,
+              "buffer capacities");
 
 // A fresh record: everything zero but installerExitCode, which starts as ERROR_CANCELLED (1223).
 void InitInstallerContext(InstallerContext *context);

@@ -27,10 +27,13 @@ static bool NameContains(const wchar_t *name, const wchar_t *text)
     return false;
 }
 
-static bool IsPackageKeyInstalled(HKEY packages, const wchar_t *name)
+// Windows does not carry a view over to keys opened relative to a handle: each open of the walk names the view that
+// opened the Packages key, or a 32-bit host on 64-bit Windows would look for the package in the 32-bit view, find
+// nothing there, and offer the update for ever.
+static bool IsPackageKeyInstalled(HKEY packages, REGSAM access, const wchar_t *name)
 {
     HKEY package = nullptr;
-    if (RegOpenKeyExW(packages, name, 0, KEY_READ, &package) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(packages, name, 0, access, &package) != ERROR_SUCCESS) {
         return false;
     }
     DWORD state = 0;
@@ -46,9 +49,12 @@ bool IsServicingPackageInstalled(const wchar_t *kbId)
     // A 32-bit host on 64-bit Windows must look at the native view, where the servicing stack writes; the plain
     // view is a second chance should that open fail.
     HKEY packages = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPackagesKey, 0, KEY_READ | KEY_WOW64_64KEY, &packages) != ERROR_SUCCESS &&
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPackagesKey, 0, KEY_READ, &packages) != ERROR_SUCCESS) {
-        return false;
+    REGSAM access = KEY_READ | KEY_WOW64_64KEY;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPackagesKey, 0, access, &packages) != ERROR_SUCCESS) {
+        access = KEY_READ;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPackagesKey, 0, access, &packages) != ERROR_SUCCESS) {
+            return false;
+        }
     }
 
     bool found = false;
@@ -67,7 +73,7 @@ bool IsServicingPackageInstalled(const wchar_t *kbId)
             break;
         }
         if (status == ERROR_SUCCESS && kbId != nullptr && NameContains(name, kbId)) {
-            found = IsPackageKeyInstalled(packages, name);
+            found = IsPackageKeyInstalled(packages, access, name);
         }
         ++index;
     }

@@ -2,10 +2,13 @@
 """Loopback HTTP and HTTPS server for the download engine's bench.
 
 It serves fixture packages the way a download server behaves and misbehaves: with and without Content-Length, a
-404 with a body, bodies that are cut, short, long, wrong by one byte or announced with the wrong length, a reset in
-the middle, stalls before the headers and in the body, a redirect and a throttled body for cancellation. The same
-handler answers on a plain port (127.0.0.1) and a TLS port (for "localhost", TLS 1.2 at most). A third port is bound
-but never listens, so a connection to it is refused.
+404 with a body, other 2xx statuses (206 with the whole package, 204 without a body), bodies that are cut, short,
+long, wrong by one byte or announced with the wrong length, a reset in the middle, stalls before the headers and in
+the body, a redirect and a throttled body for cancellation. The same handler answers on a plain port (127.0.0.1) and
+a TLS port (for "localhost", TLS 1.2 at most). A third port is bound but never listens, so a connection to it is
+refused. The plain port also answers as an HTTP proxy would (a request line with an absolute address), and
+"record/TOKEN/NAME" serves NAME whole after appending the request line and headers it received to
+requests/TOKEN.txt beside the info file, for the tests to read.
 
 The fixtures' sizes and SHA-256 digests are computed here and written, with the ports, to an info file that the test
 programs read: the tests never take a digest from the code they test.
@@ -16,7 +19,9 @@ import argparse
 import hashlib
 import http.server
 import os
+import urllib.parse
 import random
+import shutil
 import socket
 import socketserver
 import ssl
@@ -123,13 +128,26 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         self.server.touch()
-        parts = self.path.strip("/").split("/")
-        kind, name = parts[0], parts[1] if len(parts) > 1 else ""
-        fixture = FIXTURES.get(name)
+        # A client that goes through a proxy names the whole address in its request line.
+        parts = urllib.parse.urlsplit(self.path).path.strip("/").split("/")
         try:
-            self.route(kind, fixture)
+            if parts[0] == "record" and len(parts) == 3:
+                self.record(parts[1])
+                parts = ["ok", parts[2]]
+            kind, name = parts[0], parts[1] if len(parts) > 1 else ""
+            self.route(kind, FIXTURES.get(name))
         except (BrokenPipeError, ConnectionResetError, ssl.SSLError, OSError):
             self.close_connection = True
+
+    def record(self, token):
+        """The request as it arrived, written before the response so that it is there when the client is done."""
+        if not token.isalnum():
+            raise OSError("bad token")
+        folder = os.path.join(os.path.dirname(os.path.abspath(self.server.info)), "requests")
+        os.makedirs(folder, exist_ok=True)
+        # Appended, one write per request, so that a test can count the requests made under its token.
+        with open(os.path.join(folder, token + ".txt"), "a", newline="") as out:
+            out.write(self.requestline + "\r\n" + "".join(f"{k}: {v}\r\n" for k, v in self.headers.items()) + "\r\n")
 
     def route(self, kind, f):
         if kind == "missing":
@@ -150,6 +168,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif kind == "nolength":
             self.head(200, None)
             self.send_body(f)
+        elif kind == "partial":  # the whole package, as a range that happens to cover it
+            self.head(206, f.size, [("Content-Range", "bytes 0-%d/%d" % (f.size - 1, f.size))])
+            self.send_body(f)
+        elif kind == "nocontent":
+            self.send_response(204)
+            self.end_headers()
         elif kind == "redirect":
             self.head(302, 0, [("Location", "/ok/" + f.name)])
         elif kind == "slow":  # throttled, for cancellation at any moment of a flowing transfer
@@ -247,6 +271,9 @@ def main():
         for name in sorted(os.listdir(args.files)):
             FIXTURES[name] = FileFixture(os.path.join(args.files, name))
 
+    Server.info = args.info
+    # Records of an earlier run would read as requests of this one.
+    shutil.rmtree(os.path.join(os.path.dirname(os.path.abspath(args.info)), "requests"), ignore_errors=True)
     plain = Server(("127.0.0.1", args.port), Handler)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.maximum_version = ssl.TLSVersion.TLSv1_2

@@ -3,7 +3,9 @@
 // call to the real WinHTTP and kernel32, so each download still runs against the bench's loopback server. Shown
 // here: the one fallback to plain HTTP after a secure-channel failure, with its note on a real window's status line
 // set from the download thread; the mapping of error codes and the cancellation that wins over all of them; a close
-// that interrupts a blocked call; failing file calls; and that every handle is closed once, in reverse order.
+// that interrupts a blocked call; failing file calls; a read-only old package where the system refuses to replace
+// one; the session's user agent, proxy mode, TLS versions and timeouts as they reach WinHTTP; and that every handle
+// is closed once, in reverse order.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -31,7 +33,7 @@ const char *CallName(faults::Call call)
     static const char *const names[] = {"WinHttpOpen",        "WinHttpConnect",  "WinHttpOpenRequest",
                                         "WinHttpSendRequest", "WinHttpReceiveResponse", "WinHttpQueryDataAvailable",
                                         "WinHttpReadData",    "CreateFileW",     "WriteFile",
-                                        "MoveFileW"};
+                                        "MoveFileExW"};
     return names[call];
 }
 
@@ -306,8 +308,9 @@ TEST_F(DownloadFaultsTest, FailingFileCallsLeaveNoUnverifiedBytes)
         {"the .part file cannot be created", faults::kCreatePart, 1, ERROR_ACCESS_DENIED, false, kNoPartFile, true},
         {"the disk fills up", faults::kWritePart, 3, ERROR_DISK_FULL, false, kWriteFailed, true},
         {"a write falls short", faults::kWritePart, 2, 0, true, kWriteFailed, true},
-        // The stale file was deleted to make room for the verified package, which then could not be moved in.
-        {"the move into place fails", faults::kMove, 1, ERROR_ACCESS_DENIED, false, kNotVerified, false},
+        // The verified package cannot take the old file's place: the message says so, and the old file, which is
+        // unverified, is removed where it can be.
+        {"the move into place fails", faults::kMove, 1, ERROR_ACCESS_DENIED, false, kWriteFailed, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
@@ -326,6 +329,84 @@ TEST_F(DownloadFaultsTest, FailingFileCallsLeaveNoUnverifiedBytes)
         EXPECT_EQ(c.occurrence, faults::Count(c.call)) << "the engine went on after the failure";
         ExpectNoFileLeft(outcome, c.staleSurvives ? kStale : nullptr);
         ExpectHandlesClosedOnce();
+    }
+}
+
+// Windows refuses to replace a read-only file (Wine replaces it anyway): the engine clears the attribute of the old
+// package first, so the verified download still takes its place.
+TEST_F(DownloadFaultsTest, AReadOnlyOldPackageIsReplacedWhereTheSystemRefusesToReplaceIt)
+{
+    faults::RefuseReadOnlyTargets();
+    ServedItem item(L"setup.exe", Served().Http(L"ok/setup.exe"));
+    bench::StatusWindow window(kStatusBefore);
+    ASSERT_TRUE(bench::WriteBytes(package_, kStale, sizeof(kStale) - 1));
+    ASSERT_TRUE(SetFileAttributesW(package_.c_str(), FILE_ATTRIBUTE_READONLY));
+    DownloadOutcome outcome = Download(item.get(), &window);
+    EXPECT_TRUE(outcome.result) << bench::Printable(outcome.errorText);
+    EXPECT_EQ(1, faults::Count(faults::kMove));
+    EXPECT_EQ(item.get()->expectedSize, bench::FileSize(package_));
+    EXPECT_FALSE(bench::FileExists(package_ + L".part"));
+
+    // The stand-in does refuse: without the engine's help the same replacement fails.
+    ASSERT_TRUE(bench::WriteBytes(package_ + L".part", "new", 3));
+    ASSERT_TRUE(SetFileAttributesW(package_.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(MoveFileExW((package_ + L".part").c_str(), package_.c_str(), MOVEFILE_REPLACE_EXISTING));
+    SetFileAttributesW(package_.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// The session as the engine opens it, in every attempt: the host's user agent, the system's default proxy
+// configuration (a shop behind a proxy must still download), synchronous; TLS 1.0 to 1.2 (Windows 7 speaks TLS 1.1
+// and 1.2 only when asked to); and a bound on every wait, so that a dead network ends in a message instead of a hung
+// window. Nothing else is set on the session or the request.
+TEST_F(DownloadFaultsTest, EverySessionHasTheUserAgentTheDefaultProxyTls10To12AndBoundedWaits)
+{
+    struct Case {
+        const char *label;
+        bool fallBack;
+        size_t sessions;
+    };
+    const Case cases[] = {{"one attempt", false, 1}, {"a fallback after a secure-channel failure", true, 2}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        faults::Reset();
+        if (c.fallBack) {
+            faults::Fail(faults::kSend, 1, kSecureFailure);
+        }
+        ServedItem item(L"setup.exe", Served().Https(L"ok/setup.exe"), Served().Http(L"ok/setup.exe"));
+        bench::StatusWindow window(kStatusBefore);
+        DownloadOutcome outcome = Download(item.get(), &window);
+        EXPECT_TRUE(outcome.result) << bench::Printable(outcome.errorText);
+
+        faults::Records records = faults::Recorded();
+        ASSERT_EQ(c.sessions, records.sessions.size());
+        ASSERT_EQ(c.sessions, records.options.size()) << "one option per session";
+        ASSERT_EQ(c.sessions, records.timeouts.size()) << "one set of timeouts per session";
+        for (size_t i = 0; i < c.sessions; ++i) {
+            SCOPED_TRACE(i);
+            const faults::SessionOpen &open = records.sessions[i];
+            EXPECT_EQ(std::wstring(L"Velvaro/1.0"), open.agent);
+            EXPECT_EQ(static_cast<DWORD>(WINHTTP_ACCESS_TYPE_DEFAULT_PROXY), open.accessType);
+            EXPECT_FALSE(open.proxyNamed) << "a proxy of its own";
+            EXPECT_EQ(0u, open.flags) << "synchronous";
+            const faults::OptionSet &option = records.options[i];
+            EXPECT_EQ(static_cast<DWORD>(WINHTTP_OPTION_SECURE_PROTOCOLS), option.option);
+            EXPECT_EQ(static_cast<DWORD>(WINHTTP_FLAG_SECURE_PROTOCOL_TLS1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 |
+                                         WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2),
+                      option.value);
+            EXPECT_EQ(0xA80u, option.value);
+            EXPECT_EQ(4u, option.length);
+            const faults::Timeouts &timeouts = records.timeouts[i];
+            EXPECT_EQ(10000, timeouts.resolve);
+            EXPECT_EQ(15000, timeouts.connect);
+            EXPECT_EQ(30000, timeouts.send);
+            EXPECT_EQ(120000, timeouts.receive);
+            EXPECT_EQ(option.handle, timeouts.handle) << "both on the same handle";
+        }
+        // Each attempt's settings went to that attempt's session, the first of its three handles.
+        const std::vector<HINTERNET> &opened = records.opened;
+        ASSERT_EQ(3 * c.sessions, opened.size());
+        EXPECT_EQ(opened.front(), records.options.front().handle);
+        EXPECT_EQ(opened[opened.size() - 3], records.options.back().handle);
     }
 }
 

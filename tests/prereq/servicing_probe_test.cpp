@@ -265,33 +265,49 @@ TEST_F(ServicingProbe, NoPackagesKeyIsNotInstalled)
     EXPECT_TRUE(g_script.enumCapacities.empty());
 }
 
-// A 32-bit host on 64-bit Windows must read the native view, where the servicing stack writes. The twin cannot tell
-// the views apart by their contents, so the flags are read from the calls.
-TEST_F(ServicingProbe, OpensTheNativeViewFirstThenThePlainView)
+// A 32-bit host on 64-bit Windows must read the native view, where the servicing stack writes, and Windows does not
+// carry a view flag over to keys opened relative to a handle: every open of the walk must name it. Wine keeps the
+// view for relative opens and the twin is 64-bit anyway, so the registry cannot tell the views apart here; the flags
+// are read from the calls.
+TEST_F(ServicingProbe, EveryOpenOfTheWalkNamesTheViewThatOpenedThePackagesKey)
 {
-    Add({kSsu, kDword, 112});
+    Add({L"Package_1_for_KB4490628~31bf3856ad364e35~amd64~~6.1.1.2", kDword, 96});
+    Add({L"Package_2_for_KB4490628~31bf3856ad364e35~amd64~~6.1.1.2", kDword, 112});
     const REGSAM nativeView = KEY_READ | KEY_WOW64_64KEY;  // 0x20119
     const REGSAM plainView = KEY_READ;                      // 0x20019
-
-    EXPECT_TRUE(ProbeRecorded(L"KB4490628"));
-    ASSERT_EQ(2u, g_script.opens.size());
-    EXPECT_TRUE(g_script.opens[0].fromMachineRoot);
-    EXPECT_EQ(std::wstring(kPackages), g_script.opens[0].subKey);
-    EXPECT_EQ(nativeView, g_script.opens[0].access);
-    EXPECT_FALSE(g_script.opens[1].fromMachineRoot) << "the package key opens relative to Packages";
-    EXPECT_EQ(std::wstring(kSsu), g_script.opens[1].subKey);
-    EXPECT_EQ(plainView, g_script.opens[1].access);
-
-    g_script = Script();
-    g_script.refusedMachineAccess = nativeView;
     // The plain view is the native one for the twin (and on 32-bit Windows); for the i686 build under WoW64 it is
-    // the 32-bit view, where the servicing stack writes nothing.
+    // the 32-bit view, where the servicing stack writes nothing: there the walk finds no package to open.
     const bool plainViewIsNative = sizeof(void *) == 8;
-    EXPECT_EQ(plainViewIsNative, ProbeRecorded(L"KB4490628")) << "the plain view is the second way in";
-    ASSERT_EQ(plainViewIsNative ? 3u : 2u, g_script.opens.size());
-    EXPECT_EQ(nativeView, g_script.opens[0].access);
-    EXPECT_TRUE(g_script.opens[1].fromMachineRoot);
-    EXPECT_EQ(plainView, g_script.opens[1].access);
+    struct Case {
+        const char *label;
+        REGSAM refused;  // an HKLM open with exactly this access fails
+        REGSAM walkView;
+        size_t machineOpens;
+        bool seesPackages;
+    };
+    const Case cases[] = {
+        {"native view", 0, nativeView, 1, true},
+        {"native view refused, the plain view is the second way in", nativeView, plainView, 2, plainViewIsNative},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        g_script = Script();
+        g_script.refusedMachineAccess = c.refused;
+        EXPECT_EQ(c.seesPackages, ProbeRecorded(L"KB4490628"));
+        ASSERT_EQ(c.machineOpens + (c.seesPackages ? 2 : 0), g_script.opens.size())
+            << "the Packages key, then both package keys";
+        EXPECT_TRUE(g_script.opens[0].fromMachineRoot);
+        EXPECT_EQ(std::wstring(kPackages), g_script.opens[0].subKey);
+        EXPECT_EQ(nativeView, g_script.opens[0].access) << "the native view first";
+        EXPECT_TRUE(g_script.opens[c.machineOpens - 1].fromMachineRoot);
+        EXPECT_EQ(c.walkView, g_script.opens[c.machineOpens - 1].access);
+        for (size_t i = c.machineOpens; i < g_script.opens.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_FALSE(g_script.opens[i].fromMachineRoot) << "a package key opens relative to Packages";
+            EXPECT_NE(std::wstring::npos, g_script.opens[i].subKey.find(L"KB4490628"));
+            EXPECT_EQ(c.walkView, g_script.opens[i].access) << "a package key opened in another view";
+        }
+    }
 }
 
 // Registry names stop at 255 characters, so a name too long for the 320-character buffer is scripted.

@@ -32,7 +32,7 @@ bool ParseDigest(const std::string &hex, BYTE *digest)
 
 DownloadServer LoadServer()
 {
-    DownloadServer server = {false, 0, 0, 0, 0, {}};
+    DownloadServer server = {false, 0, 0, 0, 0, {}, L""};
     wchar_t unixPath[1024];
     DWORD length = GetEnvironmentVariableW(L"DOWNLOAD_BENCH_INFO", unixPath, 1024);
     if (length == 0 || length >= 1024) {
@@ -45,6 +45,7 @@ DownloadServer LoadServer()
             c = L'\\';
         }
     }
+    server.folder = path.substr(0, path.find_last_of(L'\\'));
     std::string text;
     if (!ReadBytes(path, &text)) {
         ADD_FAILURE() << "the download server's info file is missing";
@@ -105,6 +106,15 @@ const ServedFixture &DownloadServer::Fixture(const std::wstring &name) const
     ADD_FAILURE() << "the server has no fixture " << std::string(name.begin(), name.end());
     static const ServedFixture none = {L"", 0, {}};
     return none;
+}
+
+std::string DownloadServer::RecordedRequest(const std::wstring &token) const
+{
+    std::string text;
+    if (!ReadBytes(folder + L"\\requests\\" + token + L".txt", &text)) {
+        text.clear();
+    }
+    return text;
 }
 
 std::wstring DownloadServer::Http(const std::wstring &route) const
@@ -218,6 +228,56 @@ void CancelDownload(InstallerContext *context)
     HINTERNET request = ExchangeRequest(context, nullptr);
     if (request != nullptr) {
         WinHttpCloseHandle(request);
+    }
+}
+
+FileHolder::FileHolder(const std::wstring &path, DWORD share)
+    : ready_(nullptr), release_(nullptr), process_(nullptr), holding_(false)
+{
+    static LONG serial = 0;
+    std::wstring name = L"download-bench-hold-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                        std::to_wstring(InterlockedIncrement(&serial));
+    ready_ = CreateEventW(nullptr, TRUE, FALSE, (name + L"-ready").c_str());
+    release_ = CreateEventW(nullptr, TRUE, FALSE, (name + L"-release").c_str());
+    std::wstring helper = BuiltExe(L"hold_file.exe");
+    std::wstring line = L"\"" + helper + L"\" \"" + path + L"\" " + std::to_wstring(share) + L" " + name + L"-ready " +
+                        name + L"-release";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (ready_ == nullptr || release_ == nullptr ||
+        !CreateProcessW(helper.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        ADD_FAILURE() << "could not start hold_file.exe";
+        return;
+    }
+    CloseHandle(process.hThread);
+    process_ = process.hProcess;
+    // The helper signals once it has tried; it is still running only when the open succeeded.
+    holding_ = WaitForSingleObject(ready_, 20000) == WAIT_OBJECT_0 && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+void FileHolder::Release()
+{
+    if (process_ != nullptr) {
+        SetEvent(release_);
+        if (WaitForSingleObject(process_, 20000) != WAIT_OBJECT_0) {
+            TerminateProcess(process_, 1);
+            WaitForSingleObject(process_, 5000);
+        }
+        CloseHandle(process_);
+        process_ = nullptr;
+    }
+    holding_ = false;
+}
+
+FileHolder::~FileHolder()
+{
+    Release();
+    if (release_ != nullptr) {
+        CloseHandle(release_);
+    }
+    if (ready_ != nullptr) {
+        CloseHandle(ready_);
     }
 }
 

@@ -27,6 +27,7 @@ struct State {
     HANDLE partFile;
     HINTERNET blockedOn;
     HANDLE closedEvent;  // set when blockedOn is closed
+    bool refuseReadOnlyTargets;
 };
 
 State &Shared()
@@ -155,15 +156,25 @@ BOOL WINAPI WriteFileStandIn(HANDLE file, LPCVOID data, DWORD size, LPDWORD writ
     return real(file, data, size, written, overlapped);
 }
 
-BOOL WINAPI MoveFileStandIn(LPCWSTR from, LPCWSTR to)
+BOOL WINAPI MoveFileExStandIn(LPCWSTR from, LPCWSTR to, DWORD flags)
 {
-    static auto real = Real<decltype(&MoveFileStandIn)>(L"kernel32.dll", "MoveFileW");
+    static auto real = Real<decltype(&MoveFileExStandIn)>(L"kernel32.dll", "MoveFileExW");
     DWORD error = 0;
     if (Consult(kMove, nullptr, &error)) {
         SetLastError(error);
         return FALSE;
     }
-    return real(from, to);
+    bool refuse;
+    {
+        Locked locked;
+        refuse = Shared().refuseReadOnlyTargets;
+    }
+    DWORD attributes = to != nullptr ? GetFileAttributesW(to) : INVALID_FILE_ATTRIBUTES;
+    if (refuse && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return real(from, to, flags);
 }
 
 }  // namespace
@@ -179,6 +190,7 @@ void Reset()
     state.records = Records();
     state.beforeFailure = std::function<void()>();
     state.partFile = INVALID_HANDLE_VALUE;
+    state.refuseReadOnlyTargets = false;
 }
 
 void Fail(Call call, int occurrence, DWORD error)
@@ -203,6 +215,12 @@ void BeforeFailure(const std::function<void()> &action)
 {
     Locked locked;
     Shared().beforeFailure = action;
+}
+
+void RefuseReadOnlyTargets()
+{
+    Locked locked;
+    Shared().refuseReadOnlyTargets = true;
 }
 
 bool Blocked()
@@ -230,13 +248,18 @@ using faults::RecordOpened;
 
 REPLACE_IMPORT(CreateFileW, 28, faults::CreateFileStandIn);
 REPLACE_IMPORT(WriteFile, 20, faults::WriteFileStandIn);
-REPLACE_IMPORT(MoveFileW, 8, faults::MoveFileStandIn);
+REPLACE_IMPORT(MoveFileExW, 12, faults::MoveFileExStandIn);
 
 extern "C" {
 
 HINTERNET WINAPI WinHttpOpen(LPCWSTR agent, DWORD access, LPCWSTR proxy, LPCWSTR bypass, DWORD flags)
 {
     static auto real = faults::Real<decltype(&WinHttpOpen)>(L"winhttp.dll", "WinHttpOpen");
+    {
+        faults::Locked locked;
+        faults::Shared().records.sessions.push_back(
+            {agent != nullptr ? agent : L"(null)", access, proxy != nullptr || bypass != nullptr, flags});
+    }
     DWORD error = 0;
     if (Consult(faults::kOpen, nullptr, &error)) {
         SetLastError(error);
@@ -326,6 +349,30 @@ BOOL WINAPI WinHttpReadData(HINTERNET request, LPVOID buffer, DWORD size, LPDWOR
         return FALSE;
     }
     return real(request, buffer, size, read);
+}
+
+BOOL WINAPI WinHttpSetOption(HINTERNET handle, DWORD option, LPVOID buffer, DWORD length)
+{
+    static auto real = faults::Real<decltype(&WinHttpSetOption)>(L"winhttp.dll", "WinHttpSetOption");
+    DWORD value = 0;
+    if (buffer != nullptr && length >= sizeof(value)) {
+        CopyMemory(&value, buffer, sizeof(value));
+    }
+    {
+        faults::Locked locked;
+        faults::Shared().records.options.push_back({handle, option, value, length});
+    }
+    return real(handle, option, buffer, length);
+}
+
+BOOL WINAPI WinHttpSetTimeouts(HINTERNET handle, int resolve, int connect, int send, int receive)
+{
+    static auto real = faults::Real<decltype(&WinHttpSetTimeouts)>(L"winhttp.dll", "WinHttpSetTimeouts");
+    {
+        faults::Locked locked;
+        faults::Shared().records.timeouts.push_back({handle, resolve, connect, send, receive});
+    }
+    return real(handle, resolve, connect, send, receive);
 }
 
 BOOL WINAPI WinHttpCloseHandle(HINTERNET handle)

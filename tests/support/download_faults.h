@@ -23,7 +23,7 @@ enum Call {
     kRead,        // WinHttpReadData
     kCreatePart,  // CreateFileW of a ".part" file
     kWritePart,   // WriteFile to that file
-    kMove,        // MoveFileW
+    kMove,        // MoveFileExW
     kCallKinds
 };
 
@@ -41,6 +41,9 @@ void BlockUntilClosed(Call call, int occurrence, DWORD error);
 void BeforeFailure(const std::function<void()> &action);
 // True while a scripted call is blocked.
 bool Blocked();
+// From now until Reset, MoveFileExW refuses to replace a read-only file with ERROR_ACCESS_DENIED, as Windows does
+// (Wine replaces it).
+void RefuseReadOnlyTargets();
 
 int Count(Call call);
 
@@ -49,12 +52,34 @@ struct HandleEvent {
     HINTERNET handle;
 };
 
+struct SessionOpen {
+    std::wstring agent;  // "(null)" for a null pointer
+    DWORD accessType;
+    bool proxyNamed;     // a proxy name or bypass list was given
+    DWORD flags;
+};
+
+struct OptionSet {
+    HINTERNET handle;
+    DWORD option;
+    DWORD value;   // the first four bytes of the buffer
+    DWORD length;
+};
+
+struct Timeouts {
+    HINTERNET handle;
+    int resolve, connect, send, receive;
+};
+
 struct Records {
     std::vector<HINTERNET> opened;  // sessions, connections and requests, in the order they were opened
     std::vector<HINTERNET> closed;  // every handle given to WinHttpCloseHandle, in order
     std::vector<HandleEvent> events;     // both, interleaved (the platform reuses the value of a closed handle)
     std::vector<std::wstring> connects;  // "host:port" of every WinHttpConnect
     std::vector<DWORD> requestFlags;     // flags of every WinHttpOpenRequest
+    std::vector<SessionOpen> sessions;   // the arguments of every WinHttpOpen
+    std::vector<OptionSet> options;      // every WinHttpSetOption
+    std::vector<Timeouts> timeouts;      // every WinHttpSetTimeouts
 };
 Records Recorded();
 
