@@ -1,7 +1,8 @@
 // The demo command's Windows side: starts the host beside it with this program's own argument text, shows each
-// notice the host raises (and answers it, as no one sits at this headless screen), and prints the host's exit code
-// in all 32 bits, which a Linux shell would cut to its low byte.
+// notice and installer window the host opens (and answers or closes it, as no one sits at this headless screen), and
+// prints the host's exit code in all 32 bits, which a Linux shell would cut to its low byte.
 #include <windows.h>
+#include <commctrl.h>
 #include <stdio.h>
 
 static const wchar_t kCaption[] = L"Qumo盒子检测工具";
@@ -16,11 +17,69 @@ static void Print(const wchar_t *text)
     }
 }
 
+static void PrintControl(HWND window, int id, const wchar_t *format)
+{
+    HWND control = GetDlgItem(window, id);
+    if (control == nullptr || !IsWindowVisible(control)) {
+        return;
+    }
+    wchar_t text[1024] = L"";
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(control, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 5000, &copied);
+    // A text of several lines keeps the window's indentation on each of them.
+    wchar_t indented[1400];
+    int n = 0;
+    for (const wchar_t *c = text; *c != L'\0' && n < 1380; ++c) {
+        indented[n++] = *c;
+        if (*c == L'\n') {
+            for (const wchar_t *prefix = L"[window]   "; *prefix != L'\0'; ++prefix) {
+                indented[n++] = *prefix;
+            }
+        }
+    }
+    indented[n] = L'\0';
+    wchar_t line[1500];
+    wsprintfW(line, format, indented);
+    Print(line);
+}
+
+// An installer window, printed as the user sees it when it opens, then closed with its own close button: nobody sits
+// at this headless screen to choose "下载".
+static void ShowInstallerWindow(HWND window)
+{
+    wchar_t title[256] = L"";
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(title), SMTO_BLOCK, 5000, &copied);
+    wchar_t line[400];
+    wsprintfW(line, L"[window] %s\n", title);
+    Print(line);
+    PrintControl(window, 0, L"[window]   %s\n");      // the introduction
+    PrintControl(window, 202, L"[window]   %s\n");    // the status line
+    DWORD_PTR position = 0;
+    SendMessageTimeoutW(GetDlgItem(window, 201), PBM_GETPOS, 0, 0, SMTO_BLOCK, 5000, &position);
+    wsprintfW(line, L"[window]   progress %d of 1000\n", static_cast<int>(position));
+    Print(line);
+    PrintControl(window, 204, L"[window]   [%s]\n");  // the web-page button, when shown
+    PrintControl(window, 203, L"[window]   [%s]\n");
+    PrintControl(window, 205, L"[window]   [%s]\n");
+    Print(L"[window]   (the demo presses the close button)\n");
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(205, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, 205)));
+}
+
 static DWORD WINAPI AnswerNotices(void *)
 {
     HWND answered[64] = {};
     int count = 0;
     for (;;) {
+        HWND window = FindWindowExW(nullptr, nullptr, L"RuduDovaRuntimeDownload", nullptr);
+        bool shown = false;
+        for (int i = 0; i < count; ++i) {
+            shown = shown || answered[i] == window;
+        }
+        if (window != nullptr && !shown && IsWindowVisible(window) && count < 64) {
+            answered[count++] = window;
+            ShowInstallerWindow(window);
+        }
         HWND box = nullptr;
         while ((box = FindWindowExW(nullptr, box, L"#32770", kCaption)) != nullptr) {
             bool seen = false;

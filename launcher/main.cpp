@@ -6,6 +6,7 @@
 #include "common/notice.h"
 #include "launcher/dll_search.h"
 #include "launcher/os_gate.h"
+#include "launcher/prerequisite_chain.h"
 #include "launcher/runtime_gate.h"
 #include "payload/extract.h"
 #include "payload/launch.h"
@@ -40,7 +41,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     if (!IsWindowStationVisible()) {
         return 1;
     }
-    // The prerequisite chain that leads the user through the runtime's installation is not built yet; until it is,
-    // this road ends as the invisible one does.
-    return 1;
+    // A user can see the screen: lead them window by window to a working runtime. The payload does not start in this
+    // run; the next start passes the runtime gate.
+    return static_cast<int>(RunPrerequisiteChain());
 }

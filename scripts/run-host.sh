@@ -4,7 +4,8 @@
 # the host takes the launch road. Shows what the payload received, any notice the host raised, and the host's exit
 # code in all 32 bits.
 #   scripts/run-host.sh --check
-#   HOST_DEMO_RUNTIME=missing scripts/run-host.sh     # the road without the runtime
+#   HOST_DEMO_RUNTIME=missing scripts/run-host.sh     # the road without the runtime: the installer window's texts
+#   HOST_DEMO_RUNTIME=missing HOST_DEMO_WINDOWS=win7 scripts/run-host.sh   # as Windows 7 SP1 (or win10, win81...)
 #   HOST_BUILD=x64 scripts/run-host.sh --check        # the x86_64 twin instead of the i686 product
 # HOST_BUILD defaults to x86 (the product itself) where this machine runs 32-bit code, else to x64.
 set -eu
@@ -40,5 +41,12 @@ for view in /reg:64 /reg:32; do
     "$WINE64" reg add "$key" /v Install /t REG_DWORD /d 1 /f $view </dev/null >/dev/null
   fi
 done
+# The Windows version Wine reports to the host (the prefix's own when unset).
+appdefaults='HKCU\Software\Wine\AppDefaults\VelvaroHost.exe'
+if [ -n "${HOST_DEMO_WINDOWS:-}" ]; then
+  "$WINE64" reg add "$appdefaults" /v Version /d "$HOST_DEMO_WINDOWS" /f </dev/null >/dev/null 2>&1
+else
+  "$WINE64" reg delete "$appdefaults" /f </dev/null >/dev/null 2>&1 || true
+fi
 echo "host: build/$build-demo/bin/VelvaroHost.exe ($([ "$build" = x86 ] && echo 'the i686 product' || echo 'the x86_64 twin'))"
 "$wine" "build/$build-demo/bin/run_host.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'

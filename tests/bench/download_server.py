@@ -52,6 +52,21 @@ class Fixture:
         yield self.body[start:end]
 
 
+class FileFixture:
+    """A file served as it is on disk, under its own name (the installation road's packages)."""
+
+    def __init__(self, path):
+        self.name = os.path.basename(path)
+        with open(path, "rb") as source:
+            self.body = source.read()
+        self.size = len(self.body)
+        self.sha256 = hashlib.sha256(self.body).hexdigest()
+
+    def chunks(self, start=0, end=None):
+        end = self.size if end is None else end
+        yield self.body[start:end]
+
+
 class BigFixture:
     """The benchmark's package: never held in memory as a whole (one repeated block with an executable signature)."""
 
@@ -236,6 +251,12 @@ def main():
     parser.add_argument("--lifetime", type=float, default=3600)
     parser.add_argument("--idle", type=float, default=1200)
     parser.add_argument("--big", action="store_true", help="also serve the benchmark's 121,346,568-byte package")
+    parser.add_argument("--files", help="also serve every file of this folder under its own name")
+    # Fixed ports, for a client whose addresses are built in (the installation road's test catalogue); 0 lets the
+    # system choose.
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--tls-port", type=int, default=0)
+    parser.add_argument("--closed-port", type=int, default=0)
     args = parser.parse_args()
 
     for fixture in (
@@ -246,17 +267,20 @@ def main():
         FIXTURES[fixture.name] = fixture
     if args.big:
         FIXTURES["big.exe"] = BigFixture("big.exe", BIG_SIZE)
+    if args.files:
+        for name in sorted(os.listdir(args.files)):
+            FIXTURES[name] = FileFixture(os.path.join(args.files, name))
 
     Server.info = args.info
     # Records of an earlier run would read as requests of this one.
     shutil.rmtree(os.path.join(os.path.dirname(os.path.abspath(args.info)), "requests"), ignore_errors=True)
-    plain = Server(("127.0.0.1", 0), Handler)
+    plain = Server(("127.0.0.1", args.port), Handler)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.maximum_version = ssl.TLSVersion.TLSv1_2
     context.load_cert_chain(args.cert, args.key)
-    secure = TlsServer(("127.0.0.1", 0), Handler, context)
+    secure = TlsServer(("127.0.0.1", args.tls_port), Handler, context)
     closed = socket.socket(socket.AF_INET, socket.SOCK_STREAM)  # bound, never listening: connections are refused
-    closed.bind(("127.0.0.1", 0))
+    closed.bind(("127.0.0.1", args.closed_port))
 
     for server in (plain, secure):
         threading.Thread(target=server.serve_forever, daemon=True).start()

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The download bench's server, as a CTest fixture and for the benchmark script.
-#   download_server.sh start DIR [--big]   test CA and localhost certificate (made once, in DIR), the CA trusted in
+#   download_server.sh start DIR [ARGS]    test CA and localhost certificate (made once, in DIR), the CA trusted in
 #                                          the bench prefix's user Root store, the server started detached; returns
-#                                          when DIR/server.txt lists its ports and fixtures
+#                                          when DIR/server.txt lists its ports and fixtures; ARGS go to the
+#                                          server (--big, --files FOLDER, --port/--tls-port/--closed-port N)
 #   download_server.sh stop DIR            stops the server of DIR
 # Wine's WinHTTP checks the certificate against the prefix's stores and matches DNS names only, so the certificate
 # names "localhost"; the server speaks TLS 1.2 at most, which is what Wine can negotiate.
@@ -77,7 +78,7 @@ stop)
   echo "download server stopped"
   ;;
 *)
-  echo "usage: $0 start|stop DIR [--big]" >&2
+  echo "usage: $0 start|stop DIR [server arguments]" >&2
   exit 2
   ;;
 esac

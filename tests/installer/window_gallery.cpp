@@ -205,6 +205,9 @@ void PictureNotices(const std::wstring &temp)
          kNoticeErrorStyle},
         {L"15-notice-payload-not-started",
          L"程序组件启动失败（Win32 错误 5）。\r\n请确认安全软件未阻止程序运行。", kNoticeErrorStyle},
+        {L"16-notice-restart",
+         L"Windows 补丁已安装，需要重启后才能继续。\r\n\r\n请保存收银数据并重启电脑；重启后再次打开本程序，将自动继续下一步。",
+         kNoticeRestartStyle},
     };
     for (const Row &row : rows) {
         PictureNotice(row.name, [row] { ShowNotice(row.text, row.style); });

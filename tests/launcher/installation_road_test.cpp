@@ -1,0 +1,299 @@
+// The whole installation road on a test host: main.cpp and every product library, linked with a catalogue whose
+// packages the loopback server of this build tree serves (their sizes and digests computed by the bench) and with a
+// ShellExecuteExW stand-in that starts the road's update installer in place of the system's wusa. The runtime's
+// installer is a small test program that sets the install flag. A merchant's story, window by window: the host
+// without the runtime, the download, the verification, the installation, the restart notice, and the next starts
+// until the payload runs with the user's arguments.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <vector>
+
+#include "installer/installer_context.h"
+#include "support/host_bench.h"
+#include "support/installer_driver.h"
+#include "support/notice_watcher.h"
+#include "support/road_bench.h"
+
+using namespace bench;
+
+namespace {
+
+const wchar_t kRuntimeTitle[] = L"Microsoft .NET Framework 4.8";
+const wchar_t kServicingStackTitle[] = L"Windows 7 服务堆栈补丁 KB4490628";
+const wchar_t kSha2Title[] = L"Windows 7 SHA-2 补丁 KB4474419";
+const wchar_t kRestartText[] =
+    L"Windows 补丁已安装，需要重启后才能继续。\r\n\r\n请保存收银数据并重启电脑；重启后再次打开本程序，将自动继续下一步。";
+const wchar_t kUserArgs[] = L"--exit-code=42 \"two words\" /x";
+const DWORD kWaitMs = 30000;
+
+class InstallationRoad : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ClearRuntimeFlags();
+        ForgetUpdates();
+        ClearDownloadFolder();
+        dir_ = ScratchDir(L"road");
+        log_ = StartRoadLog(dir_);
+        report_ = dir_ + L"\\report.txt";
+        SetEnvironmentVariableW(L"DEMO_PAYLOAD_REPORT", report_.c_str());
+        SetEnvironmentVariableW(L"ROAD_WUSA", BuiltExe(L"road_wusa.exe").c_str());
+    }
+    void TearDown() override
+    {
+        for (const std::wstring &name : appDefaults_) {
+            DeleteRegTree(HKEY_CURRENT_USER, (L"Software\\Wine\\AppDefaults\\" + name).c_str());
+        }
+        for (const wchar_t *variable : {L"DEMO_PAYLOAD_REPORT", L"ROAD_WUSA", L"ROAD_LOG", L"ROAD_WUSA_EXIT_KB4490628",
+                                        L"ROAD_WUSA_EXIT_KB4474419"}) {
+            SetEnvironmentVariableW(variable, nullptr);
+        }
+        ClearRuntimeFlags();
+        ForgetUpdates();
+        ClearDownloadFolder();
+    }
+
+    std::wstring HostAs(const wchar_t *version)
+    {
+        std::wstring name = std::wstring(L"road-") + version + L".exe";
+        SetRegString(HKEY_CURRENT_USER, (L"Software\\Wine\\AppDefaults\\" + name).c_str(), L"Version", version);
+        appDefaults_.push_back(name);
+        return CopyHost(dir_, name.c_str(), L"VelvaroHostRoad.exe");
+    }
+
+    // One window of the road: it opens with this title, "下载" fetches and verifies the package, "安装" runs its
+    // installer, and the window closes by itself.
+    void DownloadAndInstall(const wchar_t *title)
+    {
+        SCOPED_TRACE(testing::Message() << "window " << Utf8(title));
+        HWND window = FindInstallerWindowTitled(title, kWaitMs);
+        ASSERT_NE(nullptr, window) << "the window did not open";
+        WindowState view = ReadWindow(window);
+        EXPECT_EQ(window_text::kNeedsDownload, view.status.text);
+        EXPECT_EQ(window_text::kDownload, view.action.text);
+        Click(window, IDC_ACTION);
+        ASSERT_TRUE(WaitForState(
+            window,
+            [&](const WindowState &state) {
+                // Controls are read one after the other: wait for the whole end state, not for its first sign.
+                view = state;
+                return state.status.text == window_text::kDownloaded && state.action.text == window_text::kInstall &&
+                       state.action.enabled && state.close.text == window_text::kClose;
+            },
+            kWaitMs))
+            << "no package ready: " << Shown(view);
+        EXPECT_EQ(1000, view.barPosition);
+        EXPECT_EQ(window_text::kClose, view.close.text);
+        Click(window, IDC_ACTION);
+        ASSERT_TRUE(WaitFor([&] { return !IsWindow(window); }, kWaitMs))
+            << "the window stayed after a successful installation";
+    }
+
+    std::map<std::wstring, std::wstring> Report()
+    {
+        std::map<std::wstring, std::wstring> fields;
+        std::wstring text = ReadUtf16(report_);
+        size_t start = 0;
+        for (size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1) {
+            std::wstring line = text.substr(start, end - start);
+            if (!line.empty() && line.back() == L'\r') {
+                line.pop_back();
+            }
+            size_t equals = line.find(L'=');
+            if (equals != std::wstring::npos) {
+                fields[line.substr(0, equals)] = line.substr(equals + 1);
+            }
+        }
+        return fields;
+    }
+
+    // The start after the runtime's installation: the gates pass and the payload runs with the user's arguments;
+    // no installer window opens (looked for by its class, as every window of the road was found).
+    void PayloadRunsOnTheNextStart(const std::wstring &host)
+    {
+        RunningHost running = StartHost(host, kUserArgs);
+        ASSERT_TRUE(running.started);
+        bool window = WatchUntilHostEnds(running, kWaitMs);
+        ChildResult run = FinishHost(&running, 5000);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(42u, run.exitCode) << "the payload's own exit code";
+        EXPECT_FALSE(window);
+        std::wstring commandLine = Report()[L"commandline"];
+        std::wstring expectedTail = std::wstring(L" ") + kUserArgs;
+        ASSERT_GE(commandLine.size(), expectedTail.size()) << Utf8(commandLine);
+        EXPECT_EQ(expectedTail, commandLine.substr(commandLine.size() - expectedTail.size()));
+    }
+
+    std::wstring dir_;
+    std::wstring log_;
+    std::wstring report_;
+    std::vector<std::wstring> appDefaults_;
+};
+
+TEST_F(InstallationRoad, Windows10FromNoRuntimeToThePayload)
+{
+    std::wstring host = HostAs(L"win10");
+    NoticeWatcher watcher(IDOK);
+    RunningHost first = StartHost(host, kUserArgs);
+    ASSERT_TRUE(first.started);
+    DownloadAndInstall(kRuntimeTitle);
+    ChildResult run = FinishHost(&first, kWaitMs);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(0u, run.exitCode) << "the runtime window's result";
+    EXPECT_FALSE(FileExists(report_)) << "the payload must not start in the run that installed the runtime";
+    EXPECT_TRUE(watcher.Seen().empty());
+
+    std::wstring package = DownloadFolder() + L"NDP48-x86-x64-AllOS-ENU.exe";
+    EXPECT_EQ(FileSize(BuiltExe(L"road_runtime_installer.exe")), FileSize(package));
+    std::vector<std::wstring> lines = RoadLines(log_);
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ(L"shell file=" + package + L" verb=runas params=(null) mask=0x440 show=1 owner=0", lines[0]);
+    EXPECT_EQ(0u, lines[1].find(L"runtime ")) << Utf8(lines[1]);
+
+    PayloadRunsOnTheNextStart(host);
+}
+
+TEST_F(InstallationRoad, Windows7TwoUpdatesARestartThenTheRuntimeAndThePayload)
+{
+    std::wstring host = HostAs(L"win7");
+    SetEnvironmentVariableW(L"ROAD_WUSA_EXIT_KB4490628", L"0");
+    SetEnvironmentVariableW(L"ROAD_WUSA_EXIT_KB4474419", L"3010");
+    {
+        NoticeWatcher watcher(IDOK);
+        RunningHost first = StartHost(host, kUserArgs);
+        ASSERT_TRUE(first.started);
+        DownloadAndInstall(kServicingStackTitle);
+        DownloadAndInstall(kSha2Title);  // 0 and listed installed: the next update in the same run
+        ChildResult run = FinishHost(&first, kWaitMs);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(1u, run.exitCode) << "3010: the restart notice ends the run";
+        std::vector<SeenNotice> seen = watcher.Seen();
+        ASSERT_EQ(1u, seen.size());
+        EXPECT_EQ(kRestartText, seen[0].text);
+        EXPECT_EQ(L"Qumo盒子检测工具", seen[0].caption);
+        EXPECT_TRUE(seen[0].hasOk);
+        EXPECT_FALSE(seen[0].hasCancel);
+        EXPECT_TRUE(seen[0].hasIcon);
+    }
+    EXPECT_FALSE(FileExists(report_));
+
+    // This machine's native architecture is x64: its packages were fetched, the x86 builds were not.
+    wchar_t system[MAX_PATH] = L"";
+    GetSystemDirectoryW(system, MAX_PATH);
+    std::wstring wusa = std::wstring(system) + L"\\wusa.exe";
+    std::wstring ssu = DownloadFolder() + L"windows6.1-kb4490628-x64.msu";
+    std::wstring sha2 = DownloadFolder() + L"windows6.1-kb4474419-v3-x64.msu";
+    EXPECT_TRUE(FileExists(ssu));
+    EXPECT_TRUE(FileExists(sha2));
+    EXPECT_FALSE(FileExists(DownloadFolder() + L"windows6.1-kb4490628-x86.msu"));
+    std::vector<std::wstring> lines = RoadLines(log_);
+    ASSERT_EQ(4u, lines.size());
+    EXPECT_EQ(L"shell file=" + wusa + L" verb=runas params=\"" + ssu + L"\" /quiet /norestart mask=0x440 show=1 owner=0",
+              lines[0]);
+    EXPECT_NE(std::wstring::npos, lines[1].find(L"\"" + ssu + L"\" /quiet /norestart")) << Utf8(lines[1]);
+    EXPECT_EQ(L"shell file=" + wusa + L" verb=runas params=\"" + sha2 + L"\" /quiet /norestart mask=0x440 show=1 owner=0",
+              lines[2]);
+    EXPECT_NE(std::wstring::npos, lines[3].find(L"\"" + sha2 + L"\" /quiet /norestart")) << Utf8(lines[3]);
+
+    // After the restart: both updates are listed, so the runtime window opens at once.
+    {
+        NoticeWatcher watcher(IDOK);
+        RunningHost second = StartHost(host, kUserArgs);
+        ASSERT_TRUE(second.started);
+        DownloadAndInstall(kRuntimeTitle);
+        ChildResult run = FinishHost(&second, kWaitMs);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_TRUE(watcher.Seen().empty());
+    }
+    lines = RoadLines(log_);
+    ASSERT_EQ(6u, lines.size());
+    EXPECT_EQ(0u, lines[5].find(L"runtime ")) << Utf8(lines[5]);
+
+    PayloadRunsOnTheNextStart(host);
+}
+
+TEST_F(InstallationRoad, ARestartAfterTheFirstUpdateContinuesWithTheSecond)
+{
+    std::wstring host = HostAs(L"win7");
+    SetEnvironmentVariableW(L"ROAD_WUSA_EXIT_KB4490628", L"3010");
+    SetEnvironmentVariableW(L"ROAD_WUSA_EXIT_KB4474419", L"0");
+    {
+        NoticeWatcher watcher(IDOK);
+        RunningHost first = StartHost(host, kUserArgs);
+        ASSERT_TRUE(first.started);
+        DownloadAndInstall(kServicingStackTitle);
+        ChildResult run = FinishHost(&first, kWaitMs);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(1u, run.exitCode);
+        std::vector<SeenNotice> seen = watcher.Seen();
+        ASSERT_EQ(1u, seen.size());
+        EXPECT_EQ(kRestartText, seen[0].text);
+    }
+    EXPECT_FALSE(FileExists(DownloadFolder() + L"windows6.1-kb4474419-v3-x64.msu"))
+        << "the second update is not touched in the run that needs a restart";
+    {
+        // The next start: the first update is listed, its window does not open again; the second installs with 0
+        // and the runtime's window follows in the same run.
+        NoticeWatcher watcher(IDOK);
+        RunningHost second = StartHost(host, kUserArgs);
+        ASSERT_TRUE(second.started);
+        DownloadAndInstall(kSha2Title);
+        DownloadAndInstall(kRuntimeTitle);
+        ChildResult run = FinishHost(&second, kWaitMs);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_TRUE(watcher.Seen().empty());
+    }
+    std::vector<std::wstring> lines = RoadLines(log_);
+    ASSERT_EQ(6u, lines.size()) << "one update each, then the runtime";
+    EXPECT_NE(std::wstring::npos, lines[1].find(L"kb4490628-x64.msu")) << Utf8(lines[1]);
+    EXPECT_NE(std::wstring::npos, lines[3].find(L"kb4474419-v3-x64.msu")) << Utf8(lines[3]);
+    EXPECT_EQ(0u, lines[5].find(L"runtime ")) << Utf8(lines[5]);
+    PayloadRunsOnTheNextStart(host);
+}
+
+// A package downloaded in one run and not installed stays verified in the download folder: the next start offers
+// the installation at once, without a second download.
+TEST_F(InstallationRoad, APackageDownloadedEarlierIsInstalledWithoutASecondDownload)
+{
+    std::wstring host = HostAs(L"win10");
+    RunningHost first = StartHost(host, kUserArgs);
+    ASSERT_TRUE(first.started);
+    HWND window = FindInstallerWindowTitled(kRuntimeTitle, kWaitMs);
+    ASSERT_NE(nullptr, window);
+    Click(window, IDC_ACTION);
+    ASSERT_TRUE(WaitForState(
+        window,
+        [](const WindowState &state) {
+            return state.status.text == window_text::kDownloaded && state.action.text == window_text::kInstall;
+        },
+        kWaitMs));
+    Click(window, IDC_CLOSE);
+    ChildResult run = FinishHost(&first, kWaitMs);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(1223u, run.exitCode) << "closed without an installation";
+    std::wstring package = DownloadFolder() + L"NDP48-x86-x64-AllOS-ENU.exe";
+    ASSERT_TRUE(FileExists(package));
+    FILETIME downloaded = LastWriteTime(package);
+
+    RunningHost second = StartHost(host, kUserArgs);
+    ASSERT_TRUE(second.started);
+    window = FindInstallerWindowTitled(kRuntimeTitle, kWaitMs);
+    ASSERT_NE(nullptr, window);
+    WindowState view = ReadWindow(window);
+    EXPECT_EQ(window_text::kReadyFound, view.status.text);
+    EXPECT_EQ(window_text::kInstall, view.action.text);
+    EXPECT_EQ(1000, view.barPosition);
+    Click(window, IDC_ACTION);
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(window); }, kWaitMs));
+    run = FinishHost(&second, kWaitMs);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(0u, run.exitCode);
+    FILETIME installed = LastWriteTime(package);
+    EXPECT_EQ(0, CompareFileTime(&downloaded, &installed)) << "the package was fetched again";
+    PayloadRunsOnTheNextStart(host);
+}
+
+}  // namespace

@@ -1,0 +1,180 @@
+// The road's shared bench state, on plain Win32 calls; everything set here is undone by the same helpers.
+#include "support/road_bench.h"
+
+#include "support/installer_driver.h"
+
+namespace bench {
+
+const wchar_t kServicingStackKb[] = L"KB4490628";
+const wchar_t kSha2Kb[] = L"KB4474419";
+
+namespace {
+
+const wchar_t kPackages[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Component Based Servicing\\Packages";
+const wchar_t *const kPackageFiles[] = {
+    L"windows6.1-kb4490628-x86.msu", L"windows6.1-kb4474419-v3-x86.msu", L"windows6.1-kb4490628-x64.msu",
+    L"windows6.1-kb4474419-v3-x64.msu", L"NDP48-x86-x64-AllOS-ENU.exe",
+};
+
+std::wstring PackageKey(const wchar_t *kbId)
+{
+    return std::wstring(kPackages) + L"\\Package_for_" + kbId + L"~31bf3856ad364e35~amd64~~6.1.1.0";
+}
+
+}  // namespace
+
+RunningHost StartHost(const std::wstring &host, const std::wstring &args)
+{
+    RunningHost running = {nullptr, false};
+    std::wstring line = L"\"" + host + L"\"" + (args.empty() ? L"" : L" " + args);
+    std::vector<wchar_t> text(line.begin(), line.end());
+    text.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessW(host.c_str(), text.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        CloseHandle(process.hThread);
+        running.process = process.hProcess;
+        running.started = true;
+    }
+    return running;
+}
+
+ChildResult FinishHost(RunningHost *host, DWORD timeoutMs)
+{
+    ChildResult result = {host->started, false, 0, 0};
+    if (!host->started) {
+        return result;
+    }
+    if (WaitForSingleObject(host->process, timeoutMs) == WAIT_OBJECT_0) {
+        result.finished = true;
+        GetExitCodeProcess(host->process, &result.exitCode);
+    } else {
+        TerminateProcess(host->process, 0xDEAD);
+        WaitForSingleObject(host->process, 5000);
+    }
+    CloseHandle(host->process);
+    host->process = nullptr;
+    host->started = false;
+    return result;
+}
+
+void MarkUpdateInstalled(const wchar_t *kbId)
+{
+    SetRegDword(HKEY_LOCAL_MACHINE, PackageKey(kbId).c_str(), L"CurrentState", 0x70, KEY_WOW64_64KEY);
+}
+
+void ForgetUpdates()
+{
+    DeleteRegTree(HKEY_LOCAL_MACHINE, PackageKey(kServicingStackKb).c_str(), KEY_WOW64_64KEY);
+    DeleteRegTree(HKEY_LOCAL_MACHINE, PackageKey(kSha2Kb).c_str(), KEY_WOW64_64KEY);
+    // A fresh prefix has no Packages key, and the probe's own tests rely on that: remove it when nothing else is in it.
+    HKEY packages = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPackages, 0, KEY_READ | KEY_WOW64_64KEY, &packages) == ERROR_SUCCESS) {
+        DWORD subkeys = 1;
+        DWORD values = 1;
+        RegQueryInfoKeyW(packages, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr);
+        RegCloseKey(packages);
+        if (subkeys == 0 && values == 0) {
+            RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPackages, KEY_WOW64_64KEY, 0);
+        }
+    }
+}
+
+std::wstring DownloadFolder()
+{
+    wchar_t temp[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + L"Velvaro\\";
+}
+
+void ClearDownloadFolder()
+{
+    for (const wchar_t *name : kPackageFiles) {
+        DeleteFileW((DownloadFolder() + name).c_str());
+        DeleteFileW((DownloadFolder() + name + L".part").c_str());
+    }
+}
+
+std::wstring StartRoadLog(const std::wstring &folder)
+{
+    std::wstring log = folder + L"\\road.log";
+    DeleteFileW(log.c_str());
+    SetEnvironmentVariableW(L"ROAD_LOG", log.c_str());
+    return log;
+}
+
+std::vector<std::wstring> RoadLines(const std::wstring &log)
+{
+    std::vector<std::wstring> lines;
+    std::wstring text = ReadUtf16(log);
+    size_t start = 0;
+    for (size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+}
+
+bool WaitFor(const std::function<bool()> &done, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (done()) {
+            return true;
+        }
+        if (GetTickCount() - start > timeoutMs) {
+            return false;
+        }
+        Sleep(20);
+    }
+}
+
+HWND FindInstallerWindowTitled(const std::wstring &title, DWORD timeoutMs)
+{
+    HWND found = nullptr;
+    WaitFor(
+        [&] {
+            found = nullptr;
+            HWND window = nullptr;
+            while ((window = FindWindowExW(nullptr, window, window_text::kClass, nullptr)) != nullptr) {
+                if (IsWindowVisible(window) && ReadWindow(window).title == title) {
+                    found = window;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs);
+    return found;
+}
+
+bool WatchUntilHostEnds(const RunningHost &host, DWORD timeoutMs, bool close)
+{
+    bool seen = false;
+    WaitFor(
+        [&] {
+            HWND window = FindWindowW(window_text::kClass, nullptr);
+            if (window != nullptr && IsWindowVisible(window)) {
+                seen = true;
+                if (close) {
+                    PostMessageW(window, WM_COMMAND, MAKEWPARAM(205, BN_CLICKED),
+                                 reinterpret_cast<LPARAM>(GetDlgItem(window, 205)));
+                }
+            }
+            return WaitForSingleObject(host.process, 0) == WAIT_OBJECT_0;
+        },
+        timeoutMs);
+    return seen;
+}
+
+std::string Utf8(const std::wstring &text)
+{
+    std::string bytes(text.size() * 3 + 1, '\0');
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0],
+                                static_cast<int>(bytes.size()), nullptr, nullptr);
+    bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return bytes;
+}
+
+}  // namespace bench

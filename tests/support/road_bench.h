@@ -1,0 +1,49 @@
+// What the tests of the installation road share: a host started as a child that the test drives while it runs, the
+// servicing store's package keys of the two Windows 7 updates, the download folder and the road's record.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/bench.h"
+
+namespace bench {
+
+extern const wchar_t kServicingStackKb[];  // KB4490628
+extern const wchar_t kSha2Kb[];            // KB4474419
+
+// A host child that runs while the test drives its windows.
+struct RunningHost {
+    HANDLE process;
+    bool started;
+};
+RunningHost StartHost(const std::wstring &host, const std::wstring &args);
+// Waits up to timeoutMs for the host to end, terminates it otherwise; closes the handle either way.
+ChildResult FinishHost(RunningHost *host, DWORD timeoutMs);
+
+// An update listed as installed (CurrentState 0x70) in the servicing store, as its installer leaves it; or no trace.
+void MarkUpdateInstalled(const wchar_t *kbId);
+void ForgetUpdates();
+
+// %TEMP%\Velvaro\, and the removal of every package the road may have left there.
+std::wstring DownloadFolder();
+void ClearDownloadFolder();
+
+// A fresh record file (ROAD_LOG, inherited by the host and the installers it starts), and its lines.
+std::wstring StartRoadLog(const std::wstring &folder);
+std::vector<std::wstring> RoadLines(const std::wstring &log);
+
+// Polls every 20 ms until done is true or timeoutMs passed; returns done's last answer.
+bool WaitFor(const std::function<bool()> &done, DWORD timeoutMs);
+// The visible installer window with this title (another process's), or null after timeoutMs.
+HWND FindInstallerWindowTitled(const std::wstring &title, DWORD timeoutMs);
+// Waits for the host to end while watching for installer windows; true when one was visible meanwhile. close: press
+// the close button of any that appears.
+bool WatchUntilHostEnds(const RunningHost &host, DWORD timeoutMs, bool close = false);
+
+// A wide text as UTF-8, for failure messages.
+std::string Utf8(const std::wstring &text);
+
+}  // namespace bench
