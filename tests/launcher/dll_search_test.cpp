@@ -4,8 +4,11 @@
 // with the default search, proves in the same run that a planted library would leave its marker.
 #include <gtest/gtest.h>
 
+#include "support/download_bench.h"
 #include "support/host_bench.h"
+#include "support/installer_driver.h"
 #include "support/notice_watcher.h"
+#include "support/road_bench.h"
 
 using namespace bench;
 
@@ -27,12 +30,16 @@ protected:
         marker_ = ScratchDir(L"planted-marker") + L"\\marker.txt";
         SetEnvironmentVariableW(L"PLANTED_DLL_MARKER", marker_.c_str());
         host_ = CopyHost(dir_, L"PlantedHost.exe");
+        roadHost_ = CopyHost(dir_, L"PlantedRoadHost.exe", L"VelvaroHostOffline.exe");
+        // Reported as Windows 10, the road host opens the runtime's window at once.
+        ASSERT_TRUE(SetRegString(HKEY_CURRENT_USER, (std::wstring(kAppDefaults) + L"PlantedRoadHost.exe").c_str(),
+                                 L"Version", L"win10"));
         control_ = dir_ + L"\\PlantedControl.exe";
         ASSERT_TRUE(CopyFileW(BuiltExe(L"load_library.exe").c_str(), control_.c_str(), FALSE));
         for (const wchar_t *name : kPlanted) {
             ASSERT_TRUE(CopyFileW(BuiltExe(L"planted_dll.dll").c_str(), (dir_ + L"\\" + name + L".dll").c_str(),
                                   FALSE));
-            for (const wchar_t *program : {L"PlantedHost.exe", L"PlantedControl.exe"}) {
+            for (const wchar_t *program : {L"PlantedHost.exe", L"PlantedRoadHost.exe", L"PlantedControl.exe"}) {
                 std::wstring key = std::wstring(kAppDefaults) + program + L"\\DllOverrides";
                 ASSERT_TRUE(SetRegString(HKEY_CURRENT_USER, key.c_str(), name, L"native,builtin"));
             }
@@ -40,7 +47,7 @@ protected:
     }
     void TearDown() override
     {
-        for (const wchar_t *program : {L"PlantedHost.exe", L"PlantedControl.exe"}) {
+        for (const wchar_t *program : {L"PlantedHost.exe", L"PlantedRoadHost.exe", L"PlantedControl.exe"}) {
             DeleteRegTree(HKEY_CURRENT_USER, (std::wstring(kAppDefaults) + program).c_str());
         }
         SetEnvironmentVariableW(L"PLANTED_DLL_MARKER", nullptr);
@@ -51,6 +58,7 @@ protected:
     std::wstring dir_;
     std::wstring marker_;
     std::wstring host_;
+    std::wstring roadHost_;
     std::wstring control_;
 };
 
@@ -71,6 +79,35 @@ TEST_F(PlantedLibraries, NoneIsLoadedByTheHost)
     EXPECT_EQ(42u, run.exitCode);
     EXPECT_FALSE(FileExists(marker_)) << "loaded by the host: " << testing::PrintToString(ReadUtf16(marker_));
     EXPECT_TRUE(watcher.Seen().empty());
+}
+
+// Without the runtime the host does load WinHTTP (a download attempt, here against a loopback port nobody answers)
+// and the common controls (the window's progress bar): it must get the system's, never the copies beside it.
+TEST_F(PlantedLibraries, NoneIsLoadedOnTheInstallationRoad)
+{
+    ClearRuntimeFlags();
+    DeleteFileW(marker_.c_str());
+    RunningHost host = StartHost(roadHost_, L"");
+    ASSERT_TRUE(host.started);
+    HWND window = FindInstallerWindow(30000);
+    ASSERT_NE(nullptr, window) << "no installer window";
+    EXPECT_EQ(1000, ReadWindow(window).barHigh) << "the progress bar is the common controls' own";
+    Click(window, IDC_ACTION);
+    WindowState view;
+    EXPECT_TRUE(WaitForState(
+        window,
+        [&](const WindowState &state) {
+            view = state;
+            return state.status.text == std::wstring(text::kNoConnection) + window_text::kRetrySuffix &&
+                   state.action.text == window_text::kRetryDownload;
+        },
+        30000))
+        << "WinHTTP did not answer the download: " << Shown(view);
+    Click(window, IDC_CLOSE);
+    ChildResult run = FinishHost(&host, 30000);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(1223u, run.exitCode);
+    EXPECT_FALSE(FileExists(marker_)) << "loaded by the host: " << testing::PrintToString(ReadUtf16(marker_));
 }
 
 }  // namespace
