@@ -11,6 +11,12 @@ set -eu
 loader=${1:?the Wine loader of the build tree}
 ready_exe=${2:?the bench_ready program}
 wine=$WINE64
+# Runs one step of the set-up detached from our output (see setup.sh); a failing step ends the set-up, saying which.
+must() {
+  local what=$1
+  shift
+  "$@" </dev/null >/dev/null 2>&1 || { echo "Wine prefix $WINEPREFIX: $what failed (exit $?)" >&2; exit 1; }
+}
 # A prefix made before the 32-bit loader was installed has no 32-bit system DLLs: every 32-bit program would fail to
 # start (0xC0000135). Make such a prefix again; it holds nothing the bench needs to keep.
 if wine32_works && [ -d "$WINEPREFIX/drive_c/windows" ] && [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
@@ -22,15 +28,15 @@ mkdir -p "$WINEPREFIX"
 driver_key='HKCU\Software\Wine\Drivers'
 if ! grep -qs '"Graphics"="null"' "$WINEPREFIX/user.reg"; then
   "$WINESERVER" -p </dev/null >/dev/null 2>&1 || true
-  "$wine" wineboot -i </dev/null >/dev/null 2>&1
-  "$wine" reg add "$driver_key" /v Graphics /d null /f </dev/null >/dev/null 2>&1
-  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+  must "creating the prefix (wineboot -i)" "$wine" wineboot -i
+  must "choosing the null display driver" "$wine" reg add "$driver_key" /v Graphics /d null /f
+  must "turning off managed X11 windows" "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
   "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
   "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
 fi
 # An already running server (left by an earlier run of this tree) is fine.
 "$WINESERVER" -p </dev/null >/dev/null 2>&1 || true
-"$wine" wineboot </dev/null >/dev/null 2>&1
+must "starting the prefix's services (wineboot)" "$wine" wineboot
 
 # A new prefix finishes initialising in the background; poll until a box can be shown, read and answered.
 deadline=$((SECONDS + 90))
