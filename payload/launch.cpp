@@ -60,6 +60,7 @@ static void WaitDeliveringMessages(HANDLE process)
     for (;;) {
         DWORD woke = MsgWaitForMultipleObjectsEx(1, &process, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (woke == WAIT_FAILED) {
+            // Messages or not, the exit code is read only once the payload has ended.
             WaitForSingleObject(process, INFINITE);
         }
         if (woke != WAIT_OBJECT_0 + 1) {
