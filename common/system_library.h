@@ -5,7 +5,8 @@
 #include <windows.h>
 
 // The module from the system folder alone: LOAD_LIBRARY_SEARCH_SYSTEM32 where the loader knows it, else the system
-// folder's full path (Windows 7 without the update that added the flag). Null when it cannot be loaded there.
+// folder's full path (Windows 7 without the update that added the flag), whose own imports are then looked for in
+// the system folder before the exe's. Null when it cannot be loaded there.
 HMODULE LoadSystemLibrary(const wchar_t *fileName);
 
 // The address of `name` in the system folder's `fileName`, resolved once and kept in *slot (threads that race store

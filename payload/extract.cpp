@@ -11,6 +11,7 @@
 
 #include "common/bounded_text.h"
 #include "common/path_text.h"
+#include "payload/stale_copies.h"
 
 // How long a host waits for another one's extraction: writing and flushing a payload takes well under a second.
 const DWORD kExtractTurnWaitMs = 10000;
@@ -194,6 +195,8 @@ bool ExtractPayload(wchar_t *path, HANDLE *heldFile)
     DWORD waited = lock != nullptr ? WaitForSingleObject(lock, kExtractTurnWaitMs) : WAIT_FAILED;
     bool locked = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
 
+    // A new copy is about to be written: copies that earlier starts never moved into place go first.
+    RemoveStaleCopies(folder);
     *heldFile = ReplaceCopy(path, temporary, bytes, size);
 
     if (locked) {

@@ -47,6 +47,40 @@ static DWORD ReportStartFailure(DWORD error)
     return FailLaunch(notice);
 }
 
+// OleInitialize gave this thread a window, and a thread that owns windows must keep delivering messages while it
+// waits: otherwise every program that broadcasts one with SendMessage (a settings change, a DDE initiate) hangs for
+// as long as the payload runs, and calls into the apartment, which arrive posted to that window, are never answered
+// (Microsoft KB136885, "OLE threads must dispatch messages", which replaces the plain wait with this loop). A quit
+// request does not end the wait, since the host's exit code is the payload's; it is posted again afterwards, as a
+// nested loop that takes one out must do.
+static void WaitDeliveringMessages(HANDLE process)
+{
+    bool quitRequested = false;
+    WPARAM quitCode = 0;
+    for (;;) {
+        DWORD woke = MsgWaitForMultipleObjectsEx(1, &process, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (woke == WAIT_FAILED) {
+            // Messages or not, the exit code is read only once the payload has ended.
+            WaitForSingleObject(process, INFINITE);
+        }
+        if (woke != WAIT_OBJECT_0 + 1) {
+            break;
+        }
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                quitRequested = true;
+                quitCode = message.wParam;
+                continue;
+            }
+            DispatchMessageW(&message);
+        }
+    }
+    if (quitRequested) {
+        PostQuitMessage(static_cast<int>(quitCode));
+    }
+}
+
 DWORD LaunchPayload(const wchar_t *payloadPath)
 {
     wchar_t hostPath[MAX_PATH];
@@ -90,7 +124,7 @@ DWORD LaunchPayload(const wchar_t *payloadPath)
         ReturnConsole(consoleAttached);
         return ReportStartFailure(error);
     }
-    WaitForSingleObject(process.hProcess, INFINITE);
+    WaitDeliveringMessages(process.hProcess);
     DWORD exitCode = 1;
     GetExitCodeProcess(process.hProcess, &exitCode);
     CloseHandle(process.hThread);

@@ -415,4 +415,70 @@ TEST_F(LaunchBoundary, APayloadRemovedBeforeTheStartGivesTheGenericNoticeWithErr
     EXPECT_EQ(Generic(2), boxText);
 }
 
+struct WaitVisitor {
+    HWND window;
+    DWORD thread;
+    bool sentAnswered;
+    DWORD postedTick;  // when the posted message reached the window procedure; 0 if never
+};
+
+WaitVisitor *visitor;
+
+LRESULT CALLBACK RecordPosted(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_APP + 5) {
+        visitor->postedTick = GetTickCount();
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// From a second thread while the payload runs: a sent message, a posted one, and a quit request for the thread.
+DWORD WINAPI VisitTheWaitingThread(void *parameter)
+{
+    auto *v = static_cast<WaitVisitor *>(parameter);
+    Sleep(500);
+    DWORD_PTR result = 0;
+    v->sentAnswered = SendMessageTimeoutW(v->window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) != 0;
+    PostMessageW(v->window, WM_APP + 5, 0, 0);
+    PostThreadMessageW(v->thread, WM_QUIT, 0x55, 0);
+    return 0;
+}
+
+// The wait for the payload delivers what reaches the thread's windows, sent or posted, and a quit request neither
+// ends it early nor is lost: the exit code is still the payload's, and the request is there again afterwards.
+TEST_F(LaunchBoundary, TheWaitDeliversMessagesAndKeepsAQuitRequestForLater)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = RecordPosted;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"LaunchWaitVisitor";
+    ASSERT_NE(0, RegisterClassW(&windowClass));
+    WaitVisitor v = {};
+    visitor = &v;
+    v.window = CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                               windowClass.hInstance, nullptr);
+    ASSERT_NE(nullptr, v.window);
+    v.thread = GetCurrentThreadId();
+    std::wstring payload = bench::BuiltExe(L"demo_payload.exe");
+    script.commandLine = L"host.exe --sleep=1500 --exit-code=0x4321";
+    HANDLE visit = CreateThread(nullptr, 0, VisitTheWaitingThread, &v, 0, nullptr);
+    ASSERT_NE(nullptr, visit);
+    DWORD exitCode = LaunchPayload(payload.c_str());
+    DWORD ended = GetTickCount();
+    WaitForSingleObject(visit, 10000);
+    CloseHandle(visit);
+    MSG message = {};
+    bool quitKept = PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;
+    DestroyWindow(v.window);
+    UnregisterClassW(windowClass.lpszClassName, windowClass.hInstance);
+
+    EXPECT_EQ(0x4321u, exitCode) << "the wait ended before the payload";
+    EXPECT_TRUE(v.sentAnswered);
+    ASSERT_NE(0u, v.postedTick) << "the posted message was never delivered";
+    EXPECT_LT(static_cast<LONG>(v.postedTick - ended), 0) << "the posted message waited for the payload's end";
+    EXPECT_TRUE(quitKept);
+    EXPECT_EQ(0x55u, message.wParam);
+}
+
 }  // namespace

@@ -2,7 +2,9 @@
 // received (command line, host-path variable, current directory) and the host ending with the payload's exit code.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <vector>
 
 #include "support/host_bench.h"
 #include "support/notice_watcher.h"
@@ -123,6 +125,77 @@ TEST_F(HostLaunch, EndsWithThePayloadsExitCodeInAll32Bits)
         EXPECT_EQ(c.exitCode, run.exitCode) << c.argument;
     }
     EXPECT_TRUE(watcher.Seen().empty());
+}
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM list)
+{
+    reinterpret_cast<std::vector<HWND> *>(list)->push_back(window);
+    return TRUE;
+}
+
+// Every window a thread owns: its top-level ones and its message-only ones (OLE's may be either).
+std::vector<HWND> WindowsOfThread(DWORD thread)
+{
+    std::vector<HWND> windows;
+    EnumThreadWindows(thread, CollectWindow, reinterpret_cast<LPARAM>(&windows));
+    for (HWND window = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); window != nullptr;
+         window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr)) {
+        if (GetWindowThreadProcessId(window, nullptr) == thread &&
+            std::find(windows.begin(), windows.end(), window) == windows.end()) {
+            windows.push_back(window);
+        }
+    }
+    return windows;
+}
+
+// The host's main thread owns a window (its apartment's), so while it waits for a long payload it must keep
+// answering sent messages: a broadcast with SendMessage would otherwise hang for as long as the payload runs.
+TEST_F(HostLaunch, TheWaitingHostAnswersSentMessagesToEveryWindowOfItsMainThread)
+{
+    std::wstring host = BuiltExe(L"VelvaroHost.exe");
+    std::wstring line = L"\"" + host + L"\" --sleep=6000 --exit-code=0x10007";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessW(host.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &process));
+    // The payload writes its report before it sleeps: from then on the host waits.
+    DWORD start = GetTickCount();
+    while (ReadUtf16(report_).empty() && GetTickCount() - start < 20000) {
+        Sleep(50);
+    }
+    bool payloadRuns = !ReadUtf16(report_).empty();
+    Sleep(300);
+    std::vector<HWND> windows = WindowsOfThread(process.dwThreadId);
+    struct Answer {
+        HWND window;
+        bool answered;
+        DWORD ms;
+    };
+    std::vector<Answer> answers;
+    for (HWND window : windows) {
+        DWORD_PTR result = 0;
+        DWORD before = GetTickCount();
+        bool answered = SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) != 0;
+        answers.push_back({window, answered, GetTickCount() - before});
+    }
+    bool hostStillWaiting = WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
+    DWORD exitCode = 0xDEAD;
+    if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, 0xDEAD);
+    }
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+
+    ASSERT_TRUE(payloadRuns) << "the payload never reported";
+    ASSERT_TRUE(hostStillWaiting) << "the payload ended before the windows were asked";
+    ASSERT_FALSE(windows.empty()) << "the host's main thread owns no window: nothing was asked";
+    for (const Answer &a : answers) {
+        EXPECT_TRUE(a.answered) << "window " << a.window << " did not answer within a second";
+        EXPECT_LT(a.ms, 1000u) << "window " << a.window;
+    }
+    EXPECT_EQ(0x10007u, exitCode);
 }
 
 }  // namespace
