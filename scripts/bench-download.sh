@@ -18,8 +18,10 @@
 #   BUILD_TREE  an x64-test or x86-test build tree (default build/x64-test); download_benchmark is built there first
 #               and runs under that tree's Wine loader, in that tree's bench prefix, whose wineserver it stops at the
 #               end: do not run it while CTest runs in the same tree.
-#   URL scheme: BENCH_SCHEME=http (default) or https.
-set -eu
+#   ROUNDS      how many rounds (default 3).
+#   BENCH_SCHEME  http (default) or https; BENCH_SIZE  the big package's size in bytes (default 121346568). A small
+#               size and one round make a quick run.
+set -eu -o pipefail
 cd "$(dirname "$0")/.."
 tree=$(cd "${1:-build/x64-test}" && pwd)
 rounds=${2:-3}
@@ -37,7 +39,7 @@ stop() {
   tests/bench/teardown.sh >/dev/null || true
 }
 trap stop EXIT
-tests/bench/download_server.sh start "$server_dir" --big >/dev/null
+tests/bench/download_server.sh start "$server_dir" --big ${BENCH_SIZE:+--big-size "$BENCH_SIZE"} >/dev/null
 
 info=$server_dir/server.txt
 port_of() { sed -n "s/^$1=//p" "$info"; }

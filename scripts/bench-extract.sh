@@ -8,7 +8,7 @@
 #   BUILD_TREE  a test build tree (default build/x64-test; build/x86-test runs the i686 build under the 32-bit
 #               loader); extract_benchmark is built there first. The script uses that tree's bench prefix and stops
 #               its wineserver at the end: do not run it while CTest runs in the same tree.
-set -eu
+set -eu -o pipefail
 cd "$(dirname "$0")/.."
 source tests/bench/wine-env.sh
 tree=$(cd "${1:-build/x64-test}" && pwd)

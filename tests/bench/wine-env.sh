@@ -1,11 +1,23 @@
 # Sourced by every script that starts Wine: its programs by their real paths (a machine with only the packages the
-# bootstrap installs has none of them on PATH), and no proxy variables, which Wine's WinHTTP would pick up as the
-# default proxy and send loopback downloads through.
+# bootstrap installs has none of them on PATH), no proxy variables, which Wine's WinHTTP would pick up as the
+# default proxy and send loopback downloads through, and a UTF-8 locale: Wine converts command lines and file names
+# with the Unix locale's character set, so without one a Chinese argument reaches the Windows side mangled.
 WINE64=/usr/lib/wine/wine64
 WINE32=/usr/lib/wine/wine
 WINESERVER=/usr/lib/wine/wineserver
 for v in $(env | grep -io '^[a-z_]*proxy[a-z_]*=' | tr -d '='); do unset "$v"; done
 export WINEDEBUG="${WINEDEBUG:--all}"
+if [ "$(locale charmap 2>/dev/null)" != UTF-8 ]; then
+  # C.UTF-8 is built into Debian's C library; any other UTF-8 locale will do where it is missing.
+  utf8_locale=$(locale -a 2>/dev/null | grep -ix 'c\.utf-\?8' | head -n 1 || true)
+  [ -n "$utf8_locale" ] || utf8_locale=$(locale -a 2>/dev/null | grep -i '\.utf-\?8$' | head -n 1 || true)
+  if [ -z "$utf8_locale" ]; then
+    echo "no UTF-8 locale on this machine (scripts/bootstrap.sh installs one): Wine would mangle non-ASCII text" >&2
+    return 1 2>/dev/null || exit 1
+  fi
+  export LC_ALL=$utf8_locale
+  unset utf8_locale
+fi
 if [ ! -x "$WINE64" ] || [ ! -x "$WINESERVER" ]; then
   echo "Wine is missing: $WINE64 or $WINESERVER not found (scripts/bootstrap.sh installs wine64)" >&2
   return 1 2>/dev/null || exit 1
