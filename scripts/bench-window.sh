@@ -7,7 +7,8 @@
 # usage: scripts/bench-window.sh [BUILD_TREE]
 #   BUILD_TREE  an x64-test or x86-test build tree (default build/x64-test); installer_window_benchmark is built
 #               there first and runs under that tree's Wine loader. The script uses that tree's bench prefix and
-#               stops its wineserver at the end: do not run it while CTest runs in the same tree.
+#               stops its wineserver at the end unless one was running before: do not run it while CTest runs in
+#               the same tree.
 #   BENCH_SIZE  the package's size in bytes (default 121346568); a small one makes a quick run.
 set -eu -o pipefail
 cd "$(dirname "$0")/.."
@@ -18,11 +19,13 @@ loader=${loader:-$WINE64}
 
 cmake --build "$tree" --target installer_window_benchmark bench_ready >/dev/null
 export WINEPREFIX=$tree/wineprefix
+stop_wineserver=true
+wineserver_running && stop_wineserver=false   # a server already running (a test run's) stays
 server_dir=$tree/window-benchmark
 tests/bench/setup.sh "$loader" "$tree/bin/bench_ready.exe" >/dev/null
 stop() {
   tests/bench/download_server.sh stop "$server_dir" >/dev/null || true
-  tests/bench/teardown.sh >/dev/null || true
+  $stop_wineserver && tests/bench/teardown.sh >/dev/null || true
 }
 trap stop EXIT
 tests/bench/download_server.sh start "$server_dir" --big ${BENCH_SIZE:+--big-size "$BENCH_SIZE"} >/dev/null

@@ -24,3 +24,13 @@ if [ ! -x "$WINE64" ] || [ ! -x "$WINESERVER" ]; then
 fi
 # The 32-bit loader runs only where wine32 is installed and the kernel runs 32-bit code.
 wine32_works() { [ -x "$WINE32" ] && "$WINE32" --version >/dev/null 2>&1; }
+# Whether a wineserver already serves $WINEPREFIX (it works in a folder named after the prefix's device and inode):
+# a script that finds one, a test run's for instance, leaves it running when it ends.
+wineserver_running() {
+  local id p
+  id=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX" 2>/dev/null)) || return 1
+  for p in $(pgrep -u "$(id -u)" '^wineserver' || true); do
+    [ "$(basename "$(readlink "/proc/$p/cwd" 2>/dev/null)")" = "$id" ] && return 0
+  done
+  return 1
+}
