@@ -10,8 +10,9 @@
 #   --list           prints the records read from the catalogue and asks nothing
 #   --catalogue FILE another catalogue source of the same shape (default prereq/catalog.cpp)
 #   --timeout S      seconds to wait for a connection or data (default 60)
-# One line per address; exit code 0 when every address matches, 1 when any does not (the last line names those
-# entries), 2 when the catalogue cannot be read. The proxy variables (https_proxy, http_proxy, no_proxy) apply.
+# One line per address (ok, CHANGED: another size or digest, FAILED: an HTTP error or no answer); exit code 0 when
+# every address matches, 1 when any does not (the last line names those entries), 2 when the catalogue cannot be
+# read. The proxy variables (https_proxy, http_proxy, no_proxy) apply.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 exec /usr/bin/python3 - "$here/prereq/catalog.cpp" "$@" <<'PY'
@@ -164,6 +165,7 @@ def main():
     for name, file_name, urls, size, digest in records:
         for url in urls:
             checked += 1
+            label = "FAILED "  # the address no longer serves the package, or could not be asked
             try:
                 got, date, got_digest, final = ask(url, args.full, args.timeout)
             except urllib.error.HTTPError as e:
@@ -171,6 +173,7 @@ def main():
             except (urllib.error.URLError, OSError, socket.timeout) as e:
                 problem = "unreachable: %s" % getattr(e, "reason", e)
             else:
+                label = "CHANGED"  # it serves something else
                 via = "" if final == url else " (via %s)" % final
                 if got is None:
                     problem = "no size given%s" % via
@@ -182,11 +185,12 @@ def main():
                     print("ok       %s %s: %d bytes%s, %s%s" % (name, url, got, ", SHA-256 matches" if args.full
                                                                 else "", date, via))
                     continue
-            print("CHANGED  %s %s: %s" % (name, url, problem))
+            print("%s  %s %s: %s" % (label, name, url, problem))
             if name not in stale:
                 stale.append(name)
     if stale:
-        print("%d of %d catalogue entries no longer match: %s" % (len(stale), len(records), ", ".join(stale)))
+        print("%d of %d catalogue entries do not match or could not be checked: %s"
+              % (len(stale), len(records), ", ".join(stale)))
         return 1
     print("all %d addresses of %d entries match the catalogue (%s)" % (checked, len(records),
                                                                        "size and SHA-256" if args.full else "size"))
