@@ -5,7 +5,7 @@ rounds), so that none of them can break unnoticed. Each run must end with 0 and 
     readme_commands_test.py COMMAND BUILD_TREE     COMMAND: one of the names in COMMANDS
 
 The demo runs in an environment without any locale, as on a bare Debian machine or container: a Chinese argument
-must still reach the payload unchanged.
+must still reach the payload unchanged. The road without the runtime shows the first window of Windows 7's chain.
 """
 import os
 import re
@@ -22,6 +22,11 @@ COMMANDS = {
         {"PATH": "/usr/bin:/bin"},
         [r'commandline=.*" --check "中文 參數" --exit-code=0xFFFFFFFF\n', r"payload=demo-",
          r"\[run\] host exit code: 4294967295 \(0xFFFFFFFF\)"]),
+    "demo_road": (
+        ["scripts/run-host.sh"],
+        {"PATH": "/usr/bin:/bin", "HOST_DEMO_RUNTIME": "missing", "HOST_DEMO_WINDOWS": "win7"},
+        [r"\[window\] Windows 7 服务堆栈补丁 KB4490628\n", r"\[window\]   点击“下载”开始下载。\n",
+         r"\[window\]   \[下载\]\n", r"\[run\] host exit code: 1 \(0x00000001\)"]),
     "bench_download": (
         ["scripts/bench-download.sh", "{tree}", "1"],
         {"BENCH_SIZE": "3000000"},
@@ -42,7 +47,7 @@ COMMANDS = {
 def main():
     name, tree = sys.argv[1], os.path.abspath(sys.argv[2])
     argv, extra, patterns = COMMANDS[name]
-    if name == "demo":
+    if name.startswith("demo"):
         env = dict(extra)  # nothing else: no locale, no HOME, no proxy
     else:
         env = dict(os.environ, **extra)
