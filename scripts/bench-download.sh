@@ -17,9 +17,11 @@
 # usage: scripts/bench-download.sh [BUILD_TREE] [ROUNDS]
 #   BUILD_TREE  an x64-test or x86-test build tree (default build/x64-test); download_benchmark is built there first
 #               and runs under that tree's Wine loader, in that tree's bench prefix, whose wineserver it stops at the
-#               end: do not run it while CTest runs in the same tree.
-#   URL scheme: BENCH_SCHEME=http (default) or https.
-set -eu
+#               end unless one was running before: do not run it while CTest runs in the same tree.
+#   ROUNDS      how many rounds (default 3).
+#   BENCH_SCHEME  http (default) or https; BENCH_SIZE  the big package's size in bytes (default 121346568). A small
+#               size and one round make a quick run.
+set -eu -o pipefail
 cd "$(dirname "$0")/.."
 tree=$(cd "${1:-build/x64-test}" && pwd)
 rounds=${2:-3}
@@ -30,14 +32,16 @@ loader=${loader:-$WINE64}
 
 cmake --build "$tree" --target download_benchmark bench_ready >/dev/null
 export WINEPREFIX=$tree/wineprefix
+stop_wineserver=true
+wineserver_running && stop_wineserver=false   # a server already running (a test run's) stays
 server_dir=$tree/download-benchmark
 tests/bench/setup.sh "$loader" "$tree/bin/bench_ready.exe" >/dev/null
 stop() {
   tests/bench/download_server.sh stop "$server_dir" >/dev/null || true
-  tests/bench/teardown.sh >/dev/null || true
+  $stop_wineserver && tests/bench/teardown.sh >/dev/null || true
 }
 trap stop EXIT
-tests/bench/download_server.sh start "$server_dir" --big >/dev/null
+tests/bench/download_server.sh start "$server_dir" --big ${BENCH_SIZE:+--big-size "$BENCH_SIZE"} >/dev/null
 
 info=$server_dir/server.txt
 port_of() { sed -n "s/^$1=//p" "$info"; }

@@ -5,28 +5,37 @@
 # waits exceeded 50 ms (the aim: none).
 #
 # usage: scripts/bench-window.sh [BUILD_TREE]
-#   BUILD_TREE  an x64-test build tree (default build/x64-test); installer_window_benchmark is built there first. The
-#               script uses that tree's bench prefix and stops its wineserver at the end: do not run it while CTest
-#               runs in the same tree.
-set -eu
+#   BUILD_TREE  an x64-test or x86-test build tree (default build/x64-test); installer_window_benchmark is built
+#               there first and runs under that tree's Wine loader. The script uses that tree's bench prefix and
+#               stops its wineserver at the end unless one was running before: do not run it while CTest runs in
+#               the same tree.
+#   BENCH_SIZE  the package's size in bytes (default 121346568); a small one makes a quick run.
+set -eu -o pipefail
 cd "$(dirname "$0")/.."
 tree=$(cd "${1:-build/x64-test}" && pwd)
-for v in $(env | grep -io '^[a-z_]*proxy[a-z_]*=' | tr -d '='); do unset "$v"; done
+. tests/bench/wine-env.sh
+loader=$(sed -n 's/^HOST_WINE_LOADER:[A-Z]*=//p' "$tree/CMakeCache.txt")
+loader=${loader:-$WINE64}
 
-cmake --build "$tree" --target installer_window_benchmark >/dev/null
+cmake --build "$tree" --target installer_window_benchmark bench_ready >/dev/null
 export WINEPREFIX=$tree/wineprefix
-server_dir=$tree/download-benchmark
-tests/bench/setup.sh >/dev/null
+stop_wineserver=true
+wineserver_running && stop_wineserver=false   # a server already running (a test run's) stays
+server_dir=$tree/window-benchmark
+tests/bench/setup.sh "$loader" "$tree/bin/bench_ready.exe" >/dev/null
 stop() {
   tests/bench/download_server.sh stop "$server_dir" >/dev/null || true
-  tests/bench/teardown.sh >/dev/null || true
+  $stop_wineserver && tests/bench/teardown.sh >/dev/null || true
 }
 trap stop EXIT
-tests/bench/download_server.sh start "$server_dir" --big >/dev/null
+tests/bench/download_server.sh start "$server_dir" --big ${BENCH_SIZE:+--big-size "$BENCH_SIZE"} >/dev/null
 
 info=$server_dir/server.txt
 port=$(sed -n 's/^http_port=//p' "$info")
 read -r size sha <<<"$(sed -n 's/^fixture=big.exe //p' "$info")"
 echo "window responsiveness: $size bytes over http loopback"
-cmake/wine-run.sh "$tree/bin/installer_window_benchmark.exe" "http://127.0.0.1:$port/ok/big.exe" "$size" "$sha" \
-  'C:\users\Public\velvaro-window-benchmark\' | tr -d '\r'
+result=$(cmake/wine-run.sh "$loader" "$tree/bin/installer_window_benchmark.exe" "http://127.0.0.1:$port/ok/big.exe" \
+  "$size" "$sha" 'C:\users\Public\velvaro-window-benchmark\' | tr -d '\r')
+echo "$result"
+# Waits measured around a download that failed say nothing about the window during one.
+grep -qx 'outcome=downloaded' <<<"$result" || { echo "the download did not complete: no measurement" >&2; exit 1; }

@@ -29,3 +29,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" \
     >/dev/null
 fi
+# Wine passes text on in the Unix locale's character set, so the scripts that start it choose a UTF-8 locale
+# (tests/bench/wine-env.sh). Debian's C library has C.UTF-8 built in; a machine without any gets the precompiled set.
+if ! locale -a 2>/dev/null | grep -qi '\.utf-\?8$'; then
+  echo "installing: locales-all (this machine has no UTF-8 locale)"
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends locales-all >/dev/null
+fi

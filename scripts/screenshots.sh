@@ -16,7 +16,10 @@ command -v xwd >/dev/null || need+=(x11-apps)
 [ -f /usr/share/fonts/truetype/wqy/wqy-microhei.ttc ] || need+=(fonts-wqy-microhei)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing ${need[*]}"
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${need[@]}" >/dev/null
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${need[@]}" >/dev/null
 fi
 
 scripts/bootstrap.sh
@@ -63,6 +66,7 @@ winpath() { echo "Z:${1//\//\\}"; }
 gallery=$!
 
 # Each request names a picture and the rectangle of its window on the screen.
+made=0
 while kill -0 "$gallery" 2>/dev/null; do
   for request in "$work"/requests/*.request; do
     [ -e "$request" ] || continue
@@ -73,7 +77,16 @@ while kill -0 "$gallery" 2>/dev/null; do
     rm -f "$request"
     touch "$work/requests/$name.done"
     echo "$out/$name.png"
+    made=$((made + 1))
   done
   sleep 0.05
 done
-wait "$gallery"
+# A run that pictured nothing, or stopped half way, must not pass for one that renewed the pictures.
+status=0
+wait "$gallery" || status=$?
+if [ "$status" -ne 0 ] || [ "$made" -eq 0 ]; then
+  echo "screenshots FAILED: the gallery ended with exit code $status after $made pictures; its output:" >&2
+  cat "$work/gallery.log" >&2
+  exit 1
+fi
+echo "$made pictures in $out"

@@ -1,14 +1,14 @@
 #!/usr/bin/python3
 """Loopback HTTP and HTTPS server for the download engine's bench.
 
-It serves fixture packages the way a download server behaves and misbehaves: with and without Content-Length, a
-404 with a body, other 2xx statuses (206 with the whole package, 204 without a body), bodies that are cut, short,
-long, wrong by one byte or announced with the wrong length, a reset in the middle, stalls before the headers and in
-the body, a redirect and a throttled body for cancellation. The same handler answers on a plain port (127.0.0.1) and
-a TLS port (for "localhost", TLS 1.2 at most). A third port is bound but never listens, so a connection to it is
-refused. The plain port also answers as an HTTP proxy would (a request line with an absolute address), and
-"record/TOKEN/NAME" serves NAME whole after appending the request line and headers it received to
-requests/TOKEN.txt beside the info file, for the tests to read.
+It serves fixture packages the way a download server behaves and misbehaves: with and without Content-Length, a 404
+with a body, other 2xx statuses (206 with the whole package, 204 without a body), bodies that are cut, short, long,
+wrong by one byte or announced with the wrong length, a reset in the middle, stalls before the headers and in the
+body, a redirect and a throttled body for cancellation; HEAD gets the same status and headers without a body. The same
+handler answers on a plain port (127.0.0.1) and a TLS port (for "localhost", TLS 1.2 at most). A third port is bound
+but never listens, so a connection to it is refused. The plain port also answers as an HTTP proxy would (a request
+line with an absolute address), and "record/TOKEN/NAME" serves NAME whole after appending the request line and headers
+it received to requests/TOKEN.txt beside the info file, for the tests to read.
 
 The fixtures' sizes and SHA-256 digests are computed here and written, with the ports, to an info file that the test
 programs read: the tests never take a digest from the code they test.
@@ -90,6 +90,17 @@ class BigFixture:
 
 
 FIXTURES = {}
+LAST_MODIFIED = "Thu, 06 Feb 2025 10:00:00 GMT"
+
+
+class Discard:
+    """Where a HEAD answer's body goes."""
+
+    def write(self, data):
+        return len(data)
+
+    def flush(self):
+        pass
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -138,6 +149,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.route(kind, FIXTURES.get(name))
         except (BrokenPipeError, ConnectionResetError, ssl.SSLError, OSError):
             self.close_connection = True
+
+    def do_HEAD(self):
+        """The GET's status and headers, with a fixed date, and no body (the catalogue check asks this way)."""
+        real = self.wfile
+        self.head_only = True
+        try:
+            self.do_GET()
+        finally:
+            self.wfile, self.head_only = real, False
+
+    def end_headers(self):
+        if getattr(self, "head_only", False):
+            self.send_header("Last-Modified", LAST_MODIFIED)
+            super().end_headers()
+            self.wfile = Discard()
+        else:
+            super().end_headers()
 
     def record(self, token):
         """The request as it arrived, written before the response so that it is there when the client is done."""
@@ -251,6 +279,7 @@ def main():
     parser.add_argument("--lifetime", type=float, default=3600)
     parser.add_argument("--idle", type=float, default=1200)
     parser.add_argument("--big", action="store_true", help="also serve the benchmark's 121,346,568-byte package")
+    parser.add_argument("--big-size", type=int, default=BIG_SIZE, help="the benchmark package's size, for a quick run")
     parser.add_argument("--files", help="also serve every file of this folder under its own name")
     # Fixed ports, for a client whose addresses are built in (the installation road's test catalogue); 0 lets the
     # system choose.
@@ -266,7 +295,7 @@ def main():
     ):
         FIXTURES[fixture.name] = fixture
     if args.big:
-        FIXTURES["big.exe"] = BigFixture("big.exe", BIG_SIZE)
+        FIXTURES["big.exe"] = BigFixture("big.exe", args.big_size)
     if args.files:
         for name in sorted(os.listdir(args.files)):
             FIXTURES[name] = FileFixture(os.path.join(args.files, name))

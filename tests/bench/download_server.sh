@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # The download bench's server, as a CTest fixture and for the benchmark script.
-#   download_server.sh start DIR [ARGS]    test CA and localhost certificate (made once, in DIR), the CA trusted in
-#                                          the bench prefix's user Root store, the server started detached; returns
-#                                          when DIR/server.txt lists its ports and fixtures; ARGS go to the
-#                                          server (--big, --files FOLDER, --port/--tls-port/--closed-port N)
+#   download_server.sh start DIR [ARGS]    test CA (DIR/pki/ca.pem) and localhost certificate (made once, in DIR),
+#                                          the CA trusted in the user Root store of the prefix WINEPREFIX names (when
+#                                          set), the server started detached; returns when DIR/server.txt lists its
+#                                          ports and fixtures; ARGS go to the server (--big, --files FOLDER,
+#                                          --port/--tls-port/--closed-port N)
 #   download_server.sh stop DIR            stops the server of DIR
 # Wine's WinHTTP checks the certificate against the prefix's stores and matches DNS names only, so the certificate
 # names "localhost"; the server speaks TLS 1.2 at most, which is what Wine can negotiate.
 set -eu
-for v in $(env | grep -io '^[a-z_]*proxy[a-z_]*=' | tr -d '='); do unset "$v"; done
+. "$(dirname "$0")/wine-env.sh"
 action=${1:?start or stop}
 dir=${2:?folder of the server}
 here=$(cd "$(dirname "$0")" && pwd)
@@ -44,12 +45,12 @@ make_certificates() {
 # A registry certificate store keeps each certificate as a "Blob" of serialized properties; the certificate itself
 # is property 32 (CERT_CERT_PROP_ID): id, 1, length, then the DER bytes, little-endian DWORDs.
 trust_ca() {
-  : "${WINEPREFIX:?the bench sets WINEPREFIX}"
+  [ -n "${WINEPREFIX:-}" ] || return 0   # a client outside Wine (the catalogue check's test) brings its own CA file
   local thumb blob
   thumb=$(openssl x509 -inform DER -in "$dir/ca.der" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
   blob=$(/usr/bin/python3 -c 'import struct,sys; d=open(sys.argv[1],"rb").read(); print((struct.pack("<III",32,1,len(d))+d).hex())' \
     "$dir/ca.der")
-  WINEDEBUG=-all /usr/lib/wine/wine64 reg add \
+  "$WINE64" reg add \
     "HKCU\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$thumb" /v Blob /t REG_BINARY /d "$blob" /f \
     </dev/null >/dev/null 2>&1
 }
