@@ -6,6 +6,7 @@
 // whose address the test knows. A forwarder looks its function up once per process: one run per program.
 #include <gtest/gtest.h>
 
+#include <windows.h>
 #include <commctrl.h>
 #include <winhttp.h>
 
