@@ -26,7 +26,6 @@ const int kWindowWidth = 470;
 const int kWindowHeight = 248;
 const UINT_PTR kProgressTimer = 1;
 const UINT kProgressPeriodMs = 200;
-const int kProgressRange = 1000;
 const size_t kIntroChars = 240;
 const size_t kDownloadFailedChars = 360;
 const size_t kInstallFailedChars = 240;
@@ -165,9 +164,9 @@ void OnCreate(HWND hwnd, const CREATESTRUCTW *create)
     SendMessageW(action, WM_SETFONT, font, TRUE);
     SendMessageW(close, WM_SETFONT, font, TRUE);
 
-    SendMessageW(bar, PBM_SETRANGE32, 0, kProgressRange);
+    SendMessageW(bar, PBM_SETRANGE32, 0, kProgressBarRange);
     if (ready) {
-        SendMessageW(bar, PBM_SETPOS, kProgressRange, 0);
+        SendMessageW(bar, PBM_SETPOS, kProgressBarRange, 0);
     }
 }
 

@@ -39,7 +39,7 @@ void RefreshDownloadProgress(HWND window, InstallerContext *context)
         FormatBounded(text, kStatusChars, kShortFormat, receivedText);
     } else {
         FormatMegabytes(totalText, total);
-        ULONGLONG position = (received * 1000) / total;
+        ULONGLONG position = (received * kProgressBarRange) / total;
         ULONGLONG percent = (received * 100) / total;
         SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(static_cast<DWORD>(position)), 0);
         FormatBounded(text, kStatusChars, kFullFormat, receivedText, totalText,

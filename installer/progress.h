@@ -5,6 +5,9 @@
 
 #include "installer/installer_context.h"
 
+// The bar's scale, thousandths of the total: the window sets its range to it, the refresh positions the bar on it.
+const int kProgressBarRange = 1000;
+
 // Megabytes (2^20 bytes) with exactly one decimal, truncated: 1,048,575 bytes are "0.9". buffer holds 32 characters.
 void FormatMegabytes(wchar_t *buffer, ULONGLONG bytes);
 

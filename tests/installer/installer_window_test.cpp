@@ -166,6 +166,53 @@ TEST_F(InstallerWindowTest, AVerifiedPackageOpensReadyAndTheInstallersSuccessClo
     EXPECT_TRUE(bench::FileExists(temp_->PackagePath(L"ndp48-test.exe")));
 }
 
+// A file of the package's name that is not the package (a truncated copy, an older build of the same name) is no
+// reason to offer the installation: the window opens as if nothing were there and leaves the file as it found it.
+TEST_F(InstallerWindowTest, AFileOfThePackagesNameThatDoesNotVerifyOpensTheDownloadOfferAndStaysUntouched)
+{
+    bench::LocalItem item(stub_, L"ndp48-test.exe", false);
+    ASSERT_TRUE(item.valid());
+    std::string package;
+    ASSERT_TRUE(bench::ReadBytes(stub_, &package));
+    struct Row {
+        const char *label;
+        size_t size;      // of the file placed
+        size_t flipped;   // the byte changed, or npos
+    } rows[] = {
+        {"one byte short", package.size() - 1, std::string::npos},
+        {"right size, last byte wrong", package.size(), package.size() - 1},
+        {"right size, a middle byte wrong", package.size(), package.size() / 2},
+    };
+    const std::wstring path = temp_->PackagePath(L"ndp48-test.exe");
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.label);
+        std::string placed = package.substr(0, row.size);
+        if (row.flipped != std::string::npos) {
+            placed[row.flipped] = static_cast<char>(placed[row.flipped] ^ 0x5A);
+        }
+        CreateDirectoryW((dir_ + L"\\Velvaro").c_str(), nullptr);
+        ASSERT_TRUE(bench::WriteBytes(path, placed.data(), placed.size()));
+        FILETIME written = bench::LastWriteTime(path);
+
+        WindowRun run(item.get());
+        HWND window = bench::FindInstallerWindow();
+        ASSERT_NE(window, nullptr);
+        WindowState s = ReadWindow(window);
+        EXPECT_TRUE(NeedsDownload(s)) << Shown(s);
+        EXPECT_EQ(s.barHigh, 1000);
+        bench::Click(window, IDC_CLOSE);
+        DWORD result = 0;
+        ASSERT_TRUE(run.Wait(kEndMs, &result));
+        EXPECT_EQ(result, static_cast<DWORD>(ERROR_CANCELLED));
+
+        std::string left;
+        ASSERT_TRUE(bench::ReadBytes(path, &left));
+        EXPECT_TRUE(left == placed) << "the file was changed";
+        FILETIME after = bench::LastWriteTime(path);
+        EXPECT_EQ(CompareFileTime(&written, &after), 0);
+    }
+}
+
 TEST_F(InstallerWindowTest, TheWindowsLayout)
 {
     bench::LocalItem item(stub_, L"ndp48-test.exe", false);

@@ -4,6 +4,8 @@
 #include <commctrl.h>
 #include <wincrypt.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <vector>
 
@@ -143,38 +145,99 @@ std::string Shown(const WindowState &s)
     return line;
 }
 
+namespace {
+
+// What WindowRun's destructor asks of a window thread whose window would not close (a thread message, seen by the
+// thread's own hook): wParam kDestroyWindows or kEndLoop.
+const wchar_t kEndRequestName[] = L"bench.WindowRun.End";
+const WPARAM kDestroyWindows = 1;
+const WPARAM kEndLoop = 2;
+
+bool IsInstallerWindow(HWND window)
+{
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, ARRAYSIZE(name));
+    return lstrcmpW(name, window_text::kClass) == 0;
+}
+
+BOOL CALLBACK DestroyInstallerWindow(HWND window, LPARAM)
+{
+    if (IsInstallerWindow(window)) {
+        DestroyWindow(window);
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK CloseInstallerWindow(HWND window, LPARAM)
+{
+    if (IsInstallerWindow(window)) {
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(205, BN_CLICKED), 0);
+    }
+    return TRUE;
+}
+
+LRESULT CALLBACK EndOnRequest(int code, WPARAM wParam, LPARAM lParam)
+{
+    const MSG *message = reinterpret_cast<const MSG *>(lParam);
+    if (code == HC_ACTION && wParam == PM_REMOVE && message->hwnd == nullptr &&
+        message->message == RegisterWindowMessageW(kEndRequestName)) {
+        if (message->wParam == kDestroyWindows) {
+            EnumThreadWindows(GetCurrentThreadId(), DestroyInstallerWindow, 0);
+        } else if (message->wParam == kEndLoop) {
+            PostQuitMessage(0);
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+}  // namespace
+
 WindowRun::WindowRun(const PrerequisiteItem *item, std::function<void()> beforeRun)
     : item_(item), beforeRun_(std::move(beforeRun)), thread_(nullptr), threadId_(0), result_(0)
 {
     thread_ = CreateThread(nullptr, 0, Run, this, 0, &threadId_);
 }
 
+// A window still open here belongs to a test that did not end it. Closed as the user closes it, that is no fault of
+// the window; one that stays is the test's failure, and is ended by whatever it takes, one step after the other, so
+// that the next test starts without it: destroyed on its own thread, its loop told to end, its thread terminated.
 WindowRun::~WindowRun()
 {
-    if (thread_ != nullptr) {
-        if (WaitForSingleObject(thread_, 0) != WAIT_OBJECT_0) {
-            // A window left open by a failed test: close it so that the thread (and the test program) can end.
-            HWND window = FindWindowW(window_text::kClass, nullptr);
-            if (window != nullptr) {
-                PostMessageW(window, WM_COMMAND, 205, 0);
-            }
-            if (WaitForSingleObject(thread_, 20000) != WAIT_OBJECT_0) {
-                fprintf(stderr, "installer window thread did not end; leaving\n");
-                fflush(stderr);
-                ExitProcess(3);
-            }
-        }
-        CloseHandle(thread_);
+    if (thread_ == nullptr) {
+        return;
     }
+    if (WaitForSingleObject(thread_, 0) != WAIT_OBJECT_0) {
+        EnumThreadWindows(threadId_, CloseInstallerWindow, 0);
+        if (WaitForSingleObject(thread_, 20000) != WAIT_OBJECT_0) {
+            const UINT request = RegisterWindowMessageW(kEndRequestName);
+            std::string taken = "destroyed on its thread";
+            PostThreadMessageW(threadId_, request, kDestroyWindows, 0);
+            if (WaitForSingleObject(thread_, 5000) != WAIT_OBJECT_0) {
+                taken += ", its loop told to end";
+                PostThreadMessageW(threadId_, request, kEndLoop, 0);
+                if (WaitForSingleObject(thread_, 5000) != WAIT_OBJECT_0) {
+                    taken += ", its thread terminated";
+                    TerminateThread(thread_, 3);
+                    WaitForSingleObject(thread_, 5000);
+                }
+            }
+            ADD_FAILURE() << "the installer window did not close on its close button within 20 s; " << taken;
+        }
+    }
+    CloseHandle(thread_);
 }
 
 DWORD WINAPI WindowRun::Run(void *self)
 {
     WindowRun *run = static_cast<WindowRun *>(self);
+    HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, EndOnRequest, nullptr, GetCurrentThreadId());
     if (run->beforeRun_) {
         run->beforeRun_();
     }
     run->result_ = RunInstallerWindow(run->item_);
+    if (hook != nullptr) {
+        UnhookWindowsHookEx(hook);
+    }
     return 0;
 }
 

@@ -62,7 +62,9 @@ void Click(HWND window, int id);
 // ASCII of a wide text for failure messages (anything else shows as '?').
 std::string Shown(const WindowState &state);
 
-// RunInstallerWindow on a thread of its own. beforeRun runs on that thread first (e.g. to hook its messages).
+// RunInstallerWindow on a thread of its own. beforeRun runs on that thread first (e.g. to hook its messages). A window
+// still open at destruction is closed with its close button; one that stays open fails the running test and is ended
+// from its own thread (destroyed, its loop ended, at last its thread terminated), so that the next test can start.
 class WindowRun {
 public:
     explicit WindowRun(const PrerequisiteItem *item, std::function<void()> beforeRun = std::function<void()>());

@@ -49,3 +49,30 @@ constexpr int StdcallArgumentBytes(R(WINAPI *)(A...))
 // program has loaded already; looking it up by name never goes through the replaced slot.
 #define REAL_IMPORT(dll, name)                                                                                       \
     reinterpret_cast<decltype(&name)>(reinterpret_cast<void *>(GetProcAddress(GetModuleHandleW(dll), #name)))
+
+namespace standin {
+
+// The system's GetProcAddress, for a program whose GetProcAddress import is itself a stand-in (REAL_IMPORT would
+// reach the stand-in): found in kernel32's export table.
+inline FARPROC RealGetProcAddress(HMODULE module, LPCSTR name)
+{
+    static FARPROC(WINAPI * real)(HMODULE, LPCSTR) = nullptr;
+    if (real == nullptr) {
+        BYTE *kernel = reinterpret_cast<BYTE *>(GetModuleHandleW(L"kernel32.dll"));
+        auto *nt = reinterpret_cast<IMAGE_NT_HEADERS *>(kernel + reinterpret_cast<IMAGE_DOS_HEADER *>(kernel)->e_lfanew);
+        auto *exports = reinterpret_cast<IMAGE_EXPORT_DIRECTORY *>(
+            kernel + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress);
+        auto *names = reinterpret_cast<DWORD *>(kernel + exports->AddressOfNames);
+        auto *ordinals = reinterpret_cast<WORD *>(kernel + exports->AddressOfNameOrdinals);
+        auto *functions = reinterpret_cast<DWORD *>(kernel + exports->AddressOfFunctions);
+        for (DWORD i = 0; i < exports->NumberOfNames && real == nullptr; ++i) {
+            if (lstrcmpA(reinterpret_cast<char *>(kernel) + names[i], "GetProcAddress") == 0) {
+                real = reinterpret_cast<FARPROC(WINAPI *)(HMODULE, LPCSTR)>(
+                    reinterpret_cast<void *>(kernel + functions[ordinals[i]]));
+            }
+        }
+    }
+    return real(module, name);
+}
+
+}  // namespace standin
