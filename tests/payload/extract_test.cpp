@@ -39,7 +39,7 @@ protected:
     {
         NoticeWatcher watcher;
         ChildResult run = RunHost(host, L"--exit-code=42");
-        EXPECT_TRUE(run.finished);
+        EXPECT_TRUE(run.finished) << "started " << run.started << ", CreateProcessW error " << run.error;
         *seen = watcher.Seen();
         return run.exitCode;
     }
