@@ -11,6 +11,7 @@
 
 #include "support/road_log.h"
 #include "support/stand_in.h"
+#include "support/unix_link.h"
 
 namespace {
 
@@ -43,11 +44,19 @@ BOOL WINAPI StandInCreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSEC
                     environment, directory, startup, started);
     }
     wchar_t line[1024];
+    DWORD length = 0;
     _snwprintf(line, 1023, L"create file=%s cmd=%s", application, commandLine != nullptr ? commandLine : L"(null)");
     line[1023] = L'\0';
     AppendRoadLine(line);
+    // The link experiment: the folder link whose Unix path ROAD_SWITCH_LINK names is pointed at "other" at this
+    // moment, after the host's checks and before the installer starts.
+    static wchar_t link[MAX_PATH];
+    length = GetEnvironmentVariableW(L"ROAD_SWITCH_LINK", link, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+        PointUnixLink(link, L"other");
+    }
     static wchar_t stand[MAX_PATH];
-    DWORD length = GetEnvironmentVariableW(L"ROAD_WUSA", stand, MAX_PATH);
+    length = GetEnvironmentVariableW(L"ROAD_WUSA", stand, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
