@@ -49,6 +49,7 @@ const wchar_t kTextCancelling[] = L"正在取消下载…";
 const wchar_t kDownloadFailedFormat[] = L"%s可以重试下载。";
 const wchar_t kTextDownloaded[] = L"下载完成。点击“安装”打开微软安装程序。";
 const wchar_t kInstallFailedFormat[] = L"安装未完成（错误 0x%08X）。可以重试安装。";
+const wchar_t kTextNotVerified[] = L"安装包校验失败。";  // the download engine's own text for a failed verification
 
 // Not in every SDK's winerror.h: the update installer's "already installed".
 const DWORD kUpdateAlreadyInstalled = 0x240006;  // WU_S_ALREADY_INSTALLED
@@ -272,6 +273,19 @@ void OnDownloadDone(HWND hwnd)
     SetWindowTextW(Control(hwnd, IDC_CLOSE), kTextClose);
 }
 
+// The runner found the package changed or gone and cleared packageReady: installing again cannot help, a fresh
+// download can. The window shows what a download that failed its verification shows.
+void OfferDownloadAgain(HWND hwnd, InstallerContext *context)
+{
+    CopyBounded(context->errorText, ARRAYSIZE(context->errorText), kTextNotVerified);
+    wchar_t text[kDownloadFailedChars];
+    FormatBounded(text, kDownloadFailedChars, kDownloadFailedFormat, context->errorText);
+    SetStatus(hwnd, text);
+    SetWindowTextW(Control(hwnd, IDC_ACTION), kTextRetryDownload);
+    EnableWindow(Control(hwnd, IDC_ACTION), TRUE);
+    EnableWindow(Control(hwnd, IDC_CLOSE), TRUE);
+}
+
 void OnInstallDone(HWND hwnd)
 {
     InstallerContext *context = ContextOf(hwnd);
@@ -280,6 +294,10 @@ void OnInstallDone(HWND hwnd)
     }
     StoreFlag(&context->installing, 0);
     CloseWorker(context);
+    if (LoadFlag(&context->packageReady) == 0) {
+        OfferDownloadAgain(hwnd, context);
+        return;
+    }
     DWORD code = LoadExitCode(context);
     if (code == ERROR_SUCCESS || code == ERROR_SUCCESS_REBOOT_REQUIRED || code == ERROR_SUCCESS_REBOOT_INITIATED ||
         code == kUpdateAlreadyInstalled) {

@@ -1,6 +1,8 @@
 // A package is trusted only when it is byte for byte the catalogue's file. The tests run cheapest first because
-// packages reach 120 MB: the size comes from the directory entry, the signature from one small read, and only then
-// the one sequential digest pass. Both opens share reading only, so a file that someone is still writing fails.
+// packages reach 120 MB: the size first, the signature from one small read, and only then the one sequential digest
+// pass, all through one open. One body serves both callers: the path form opens the file sharing reading only (so a file that someone is
+// still writing fails), and the handle form judges exactly the file that its caller holds, whatever the path now
+// names, which is what an installer started afterwards must receive.
 #include "installer/verify.h"
 
 #include <wincrypt.h>
@@ -8,18 +10,17 @@
 static const BYTE kCabinetSignature[4] = {0x4D, 0x53, 0x43, 0x46};  // "MSCF": an update package
 static const BYTE kExecutableSignature[2] = {0x4D, 0x5A};           // "MZ": the runtime's installer
 
-static bool StartsWithSignature(const wchar_t *path, const BYTE *signature, DWORD length)
+static bool RewindFile(HANDLE file)
 {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
+    LARGE_INTEGER start = {};
+    return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != FALSE;
+}
+
+static bool StartsWithSignature(HANDLE file, const BYTE *signature, DWORD length)
+{
     BYTE head[4] = {0, 0, 0, 0};
     DWORD got = 0;
-    BOOL read = ReadFile(file, head, length, &got, nullptr);
-    CloseHandle(file);
-    if (!read || got != length) {
+    if (!RewindFile(file) || !ReadFile(file, head, length, &got, nullptr) || got != length) {
         return false;
     }
     for (DWORD i = 0; i < length; ++i) {
@@ -30,31 +31,13 @@ static bool StartsWithSignature(const wchar_t *path, const BYTE *signature, DWOR
     return true;
 }
 
-bool VerifyPackage(const wchar_t *path, const PrerequisiteItem *item)
-{
-    WIN32_FILE_ATTRIBUTE_DATA attributes;
-    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &attributes)) {
-        return false;
-    }
-    if (item == nullptr) {
-        return false;
-    }
-    ULONGLONG size = (static_cast<ULONGLONG>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
-    if (size != item->expectedSize) {
-        return false;
-    }
-    bool signatureMatches = item->kbId != nullptr ? StartsWithSignature(path, kCabinetSignature, 4)
-                                                  : StartsWithSignature(path, kExecutableSignature, 2);
-    if (!signatureMatches) {
-        return false;
-    }
-    return FileSha256Matches(path, item->sha256);
-}
-
 // Feeds the whole file to the hash in blocks and compares the finished digest with the expected bytes.
 static bool HashedFileMatches(HCRYPTHASH hash, HANDLE file, const BYTE *expected)
 {
     BYTE block[65536];
+    if (!RewindFile(file)) {
+        return false;
+    }
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(file, block, sizeof(block), &got, nullptr)) {
@@ -80,24 +63,70 @@ static bool HashedFileMatches(HCRYPTHASH hash, HANDLE file, const BYTE *expected
     return true;
 }
 
-bool FileSha256Matches(const wchar_t *path, const BYTE *expected)
+bool HeldFileSha256Matches(HANDLE file, const BYTE *expected)
 {
-    // An ephemeral context: hashing needs no key container, and none is created or touched.
     HCRYPTPROV provider = 0;
-    if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+    HCRYPTHASH hash = 0;
+    bool matches = false;
+
+    // An ephemeral context: hashing needs no key container, and none is created or touched.
+    if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) goto cleanup;
+    if (!CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) goto cleanup;
+    matches = HashedFileMatches(hash, file, expected);
+
+cleanup:
+    if (hash != 0) CryptDestroyHash(hash);
+    if (provider != 0) CryptReleaseContext(provider, 0);
+    return matches;
+}
+
+bool VerifyHeldPackage(HANDLE file, const PrerequisiteItem *item)
+{
+    LARGE_INTEGER size = {};
+    if (file == INVALID_HANDLE_VALUE || item == nullptr || !GetFileSizeEx(file, &size)) {
         return false;
     }
-    bool matches = false;
-    HCRYPTHASH hash = 0;
-    if (CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) {
-        HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            matches = HashedFileMatches(hash, file, expected);
-            CloseHandle(file);
-        }
-        CryptDestroyHash(hash);
+    if (static_cast<ULONGLONG>(size.QuadPart) != item->expectedSize) {
+        return false;
     }
-    CryptReleaseContext(provider, 0);
+    bool signatureMatches = item->kbId != nullptr ? StartsWithSignature(file, kCabinetSignature, 4)
+                                                  : StartsWithSignature(file, kExecutableSignature, 2);
+    return signatureMatches && HeldFileSha256Matches(file, item->sha256);
+}
+
+static HANDLE OpenForReading(const wchar_t *path)
+{
+    return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
+
+bool VerifyPackage(const wchar_t *path, const PrerequisiteItem *item)
+{
+    // The size from the directory entry first: a wrong file is refused without being opened at all.
+    WIN32_FILE_ATTRIBUTE_DATA attributes;
+    if (item == nullptr || !GetFileAttributesExW(path, GetFileExInfoStandard, &attributes)) {
+        return false;
+    }
+    ULONGLONG size = (static_cast<ULONGLONG>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
+    if (size != item->expectedSize) {
+        return false;
+    }
+    HANDLE file = OpenForReading(path);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    bool verified = VerifyHeldPackage(file, item);
+    CloseHandle(file);
+    return verified;
+}
+
+bool FileSha256Matches(const wchar_t *path, const BYTE *expected)
+{
+    HANDLE file = OpenForReading(path);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    bool matches = HeldFileSha256Matches(file, expected);
+    CloseHandle(file);
     return matches;
 }

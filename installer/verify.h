@@ -8,5 +8,10 @@
 // item. A null item gives false. The file is never changed.
 bool VerifyPackage(const wchar_t *path, const PrerequisiteItem *item);
 
+// The same judgement of the file behind a handle open for reading (its file pointer is moved): the caller decides how
+// the file is held, and nothing here opens it again by name.
+bool VerifyHeldPackage(HANDLE file, const PrerequisiteItem *item);
+
 // SHA-256 of the whole file equals the 32 expected bytes.
 bool FileSha256Matches(const wchar_t *path, const BYTE *expected);
+bool HeldFileSha256Matches(HANDLE file, const BYTE *expected);

@@ -4,10 +4,13 @@
 #include <ole2.h>
 
 #include "common/notice.h"
+#include "installer/elevated_request.h"
+#include "installer/elevated_update.h"
 #include "launcher/dll_search.h"
 #include "launcher/os_gate.h"
 #include "launcher/prerequisite_chain.h"
 #include "launcher/runtime_gate.h"
+#include "payload/command_line.h"
 #include "payload/extract.h"
 #include "payload/launch.h"
 
@@ -15,6 +18,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
     // Before anything can load a library by name: nothing beside the exe is to be taken for a system library.
     RestrictDllSearchToSystem();
+
+    // The host's own elevated step for an update package, started by its installer window: no apartment, no gates,
+    // no boxes; its exit code is the update installer's. Only this exact private first token leads here.
+    const wchar_t *arguments = SkipProgramName(GetCommandLineW());
+    if (IsElevatedUpdateRequest(arguments)) {
+        return static_cast<int>(RunElevatedUpdate(arguments));
+    }
 
     // The installer windows and the shell calls they make want a single-threaded apartment; a failure changes nothing.
     OleInitialize(nullptr);

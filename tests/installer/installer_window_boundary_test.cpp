@@ -17,6 +17,7 @@
 #include "support/download_faults.h"
 #include "support/installer_driver.h"
 #include "support/notice_watcher.h"
+#include "support/test_update_catalog.h"
 #include "support/window_faults.h"
 
 namespace {
@@ -29,11 +30,12 @@ using namespace bench::window_text;
 
 const DWORD kEndMs = 30000;
 
-std::wstring SystemUpdateInstaller()
+// The update installer is started by the host's own exe, elevated: here that is this test program.
+std::wstring OwnExe()
 {
-    wchar_t system[MAX_PATH];
-    GetSystemDirectoryW(system, MAX_PATH);
-    return std::wstring(system) + L"\\wusa.exe";
+    wchar_t own[MAX_PATH];
+    GetModuleFileNameW(nullptr, own, MAX_PATH);
+    return own;
 }
 
 // What another program of the same user could do to the package at that moment.
@@ -86,8 +88,7 @@ protected:
         CreateDirectoryW((dir_ + L"\\Velvaro").c_str(), nullptr);
         std::wstring package = temp_->PackagePath(fileName);
         if (update) {
-            const char body[] = "MSCF\0\0\0\0 a test update";
-            EXPECT_TRUE(bench::WriteBytes(package, body, sizeof(body)));
+            EXPECT_TRUE(bench::WriteTestUpdate(package));
         } else {
             EXPECT_TRUE(CopyFileW(stub_.c_str(), package.c_str(), FALSE));
         }
@@ -105,13 +106,14 @@ TEST_F(WindowBoundaryTest, TheShellRequestOfEachPackageKind)
         const char *label;
         bool update;
         const wchar_t *fileName;
-    } rows[] = {{"update", true, L"windows6.1-kb0000001-x64.msu"}, {"runtime installer", false, L"ndp48-test.exe"}};
+    } rows[] = {{"update", true, ServicingStackUpdateX64.fileName}, {"runtime installer", false, L"ndp48-test.exe"}};
     for (const Row &row : rows) {
         SCOPED_TRACE(row.label);
         window_faults::Reset();
         std::wstring package = Place(row.fileName, row.update);
-        bench::LocalItem item(package, row.fileName, row.update);
-        ASSERT_TRUE(item.valid());
+        bench::LocalItem local(package, row.fileName, row.update);
+        ASSERT_TRUE(local.valid());
+        const PrerequisiteItem *item = row.update ? &ServicingStackUpdateX64 : local.get();
         Tampering atStart = {true, true, true};
         window_faults::OnShellExecuteEx([&](SHELLEXECUTEINFOW *request) {
             atStart = TryToTamper(package);
@@ -119,7 +121,7 @@ TEST_F(WindowBoundaryTest, TheShellRequestOfEachPackageKind)
             (void)request;
             return FALSE;
         });
-        WindowRun run(item.get());
+        WindowRun run(item);
         HWND window = bench::FindInstallerWindow();
         ASSERT_NE(window, nullptr);
         bench::Click(window, IDC_ACTION);
@@ -139,15 +141,15 @@ TEST_F(WindowBoundaryTest, TheShellRequestOfEachPackageKind)
         EXPECT_EQ(r.cbSize, sizeof(SHELLEXECUTEINFOW));
         EXPECT_EQ(r.fMask, static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI));
         EXPECT_EQ(r.fMask, 0x440u);
-        EXPECT_EQ(r.hwnd, nullptr);
+        EXPECT_EQ(r.hwnd, window) << "the prompt is owned by the installer window";
         EXPECT_EQ(r.verb, L"runas");
         EXPECT_FALSE(r.directorySet);
         EXPECT_EQ(r.nShow, SW_SHOWNORMAL);
         EXPECT_TRUE(r.otherFieldsZero);
         if (row.update) {
-            // The system's own update installer by its full path; the package quoted, blanks and all.
-            EXPECT_EQ(r.file, SystemUpdateInstaller());
-            EXPECT_EQ(r.parameters, L"\"" + package + L"\" /quiet /norestart");
+            // The host's own exe by its full path, with the private argument, the item and the package quoted.
+            EXPECT_EQ(r.file, OwnExe());
+            EXPECT_EQ(r.parameters, L"--velvaro-private-elevated-update ServicingStackUpdateX64 \"" + package + L"\"");
             EXPECT_NE(package.find(L' '), std::wstring::npos);
         } else {
             EXPECT_EQ(r.file, package);
@@ -166,9 +168,7 @@ TEST_F(WindowBoundaryTest, TheShellRequestOfEachPackageKind)
 
 TEST_F(WindowBoundaryTest, ThePackageStaysLockedUntilTheInstallerHasEnded)
 {
-    std::wstring package = Place(L"windows6.1-kb0000001-x64.msu", true);
-    bench::LocalItem item(package, L"windows6.1-kb0000001-x64.msu", true);
-    ASSERT_TRUE(item.valid());
+    std::wstring package = Place(Sha2UpdateX64.fileName, true);
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, L"window-boundary-release");
     ASSERT_NE(release, nullptr);
     std::wstring marker = dir_ + L"\\ran.txt";
@@ -187,7 +187,7 @@ TEST_F(WindowBoundaryTest, ThePackageStaysLockedUntilTheInstallerHasEnded)
         request->hProcess = process.hProcess;
         return TRUE;
     });
-    WindowRun run(item.get());
+    WindowRun run(&Sha2UpdateX64);
     HWND window = bench::FindInstallerWindow();
     ASSERT_NE(window, nullptr);
     bench::Click(window, IDC_ACTION);
@@ -207,6 +207,46 @@ TEST_F(WindowBoundaryTest, ThePackageStaysLockedUntilTheInstallerHasEnded)
     Tampering after = TryToTamper(package);
     EXPECT_TRUE(after.written && after.renamed && after.deleted);
     CloseHandle(release);
+}
+
+// A package that changed after the window verified it is not installed, and installing again could never help: the
+// window goes back to offering the download, with the text of a download that failed its verification.
+TEST_F(WindowBoundaryTest, APackageThatNoLongerVerifiesOffersTheDownloadAgain)
+{
+    struct Row {
+        const char *label;
+        bool update;
+        bool remove;  // gone altogether, rather than one byte changed
+    } rows[] = {{"update changed", true, false}, {"installer changed", false, false}, {"installer gone", false, true}};
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.label);
+        window_faults::Reset();
+        std::wstring package = Place(row.update ? Sha2UpdateX86.fileName : L"ndp48-test.exe", row.update);
+        bench::LocalItem local(package, L"ndp48-test.exe", false);
+        const PrerequisiteItem *item = row.update ? &Sha2UpdateX86 : local.get();
+        WindowRun run(item);
+        HWND window = bench::FindInstallerWindow();
+        ASSERT_NE(window, nullptr);
+        ASSERT_EQ(ReadWindow(window).status.text, kReadyFound);
+        if (row.remove) {
+            ASSERT_TRUE(DeleteFileW(package.c_str()));
+        } else {
+            std::string bytes;
+            ASSERT_TRUE(bench::ReadBytes(package, &bytes));
+            bytes.back() = static_cast<char>(bytes.back() ^ 0x5A);
+            ASSERT_TRUE(bench::WriteBytes(package, bytes.data(), bytes.size()));
+        }
+        bench::Click(window, IDC_ACTION);
+        EXPECT_TRUE(bench::WaitForState(window, [](const WindowState &s) {
+            return s.status.text == L"安装包校验失败。可以重试下载。" && s.action.text == L"重试下载" &&
+                   s.action.enabled && s.close.enabled && s.close.text == kClose && !s.webPage.visible;
+        })) << Shown(ReadWindow(window));
+        EXPECT_TRUE(window_faults::ShellRequests().empty()) << "nothing was started";
+        bench::Click(window, IDC_CLOSE);
+        DWORD result = 0;
+        ASSERT_TRUE(run.Wait(kEndMs, &result));
+        EXPECT_EQ(result, static_cast<DWORD>(ERROR_CANCELLED));
+    }
 }
 
 TEST_F(WindowBoundaryTest, TheWebPageButtonOpensTheItemsPageAndChangesNothingElse)

@@ -1,9 +1,9 @@
 // The whole installation road on a test host: main.cpp and every product library, linked with a catalogue whose
 // packages the loopback server of this build tree serves (their sizes and digests computed by the bench) and with a
-// ShellExecuteExW stand-in that starts the road's update installer in place of the system's wusa. The runtime's
-// installer is a small test program that sets the install flag. A merchant's story, window by window: the host
-// without the runtime, the download, the verification, the installation, the restart notice, and the next starts
-// until the payload runs with the user's arguments.
+// process stand-in that starts the road's update installer in place of the system's wusa, which the host's own
+// elevated step starts. The runtime's installer is a small test program that sets the install flag. A merchant's
+// story, window by window: the host without the runtime, the download, the verification, the installation, the
+// restart notice, and the next starts until the payload runs with the user's arguments.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -34,6 +34,7 @@ protected:
         ClearRuntimeFlags();
         ForgetUpdates();
         ClearDownloadFolder();
+        serviceFound_ = UpdateServiceStartType();
         dir_ = ScratchDir(L"road");
         log_ = StartRoadLog(dir_);
         report_ = dir_ + L"\\report.txt";
@@ -52,6 +53,9 @@ protected:
         ClearRuntimeFlags();
         ForgetUpdates();
         ClearDownloadFolder();
+        if (UpdateServiceStartType() != serviceFound_) {
+            SetUpdateServiceStartType(serviceFound_);
+        }
     }
 
     std::wstring HostAs(const wchar_t *version)
@@ -69,6 +73,7 @@ protected:
         SCOPED_TRACE(testing::Message() << "window " << Utf8(title));
         HWND window = FindInstallerWindowTitled(title, kWaitMs);
         ASSERT_NE(nullptr, window) << "the window did not open";
+        windows_.push_back(window);
         WindowState view = ReadWindow(window);
         EXPECT_EQ(window_text::kNeedsDownload, view.status.text);
         EXPECT_EQ(window_text::kDownload, view.action.text);
@@ -125,10 +130,33 @@ protected:
         EXPECT_EQ(expectedTail, commandLine.substr(commandLine.size() - expectedTail.size()));
     }
 
+    // The record of one update's installation: the window's elevated start of the host itself (owned by the window),
+    // the elevated step's start of the native update installer on the held package, and that installer's own line.
+    void ExpectUpdateInstalled(const std::vector<std::wstring> &lines, size_t at, const std::wstring &host,
+                               const wchar_t *itemName, const std::wstring &package, HWND window, DWORD serviceSeen)
+    {
+        SCOPED_TRACE(testing::Message() << "update " << Utf8(itemName));
+        ASSERT_GE(lines.size(), at + 3);
+        wchar_t system[MAX_PATH] = L"";
+        GetSystemDirectoryW(system, MAX_PATH);
+        std::wstring wusa = std::wstring(system) + L"\\wusa.exe";
+        std::wstring installerLine = L"\"" + wusa + L"\" \"" + package + L"\" /quiet /norestart";
+        EXPECT_EQ(L"shell file=" + host + L" verb=runas params=--velvaro-private-elevated-update " + itemName + L" \"" +
+                      package + L"\" mask=0x440 show=1 owner=" + HandleText(window),
+                  lines[at]);
+        EXPECT_EQ(L"create file=" + wusa + L" cmd=" + installerLine, lines[at + 1]);
+        EXPECT_EQ(0u, lines[at + 2].find(L"wusa pid=")) << Utf8(lines[at + 2]);
+        EXPECT_NE(std::wstring::npos, lines[at + 2].find(L" service=" + std::to_wstring(serviceSeen) + L" " +
+                                                          installerLine))
+            << Utf8(lines[at + 2]);
+    }
+
     std::wstring dir_;
     std::wstring log_;
     std::wstring report_;
     std::vector<std::wstring> appDefaults_;
+    std::vector<HWND> windows_;  // every installer window of the road, in order
+    DWORD serviceFound_ = 0;     // wuauserv's start type before the test
 };
 
 TEST_F(InstallationRoad, Windows10FromNoRuntimeToThePayload)
@@ -148,7 +176,8 @@ TEST_F(InstallationRoad, Windows10FromNoRuntimeToThePayload)
     EXPECT_EQ(FileSize(BuiltExe(L"road_runtime_installer.exe")), FileSize(package));
     std::vector<std::wstring> lines = RoadLines(log_);
     ASSERT_EQ(2u, lines.size());
-    EXPECT_EQ(L"shell file=" + package + L" verb=runas params=(null) mask=0x440 show=1 owner=0", lines[0]);
+    EXPECT_EQ(L"shell file=" + package + L" verb=runas params=(null) mask=0x440 show=1 owner=" + HandleText(windows_[0]),
+              lines[0]);
     EXPECT_EQ(0u, lines[1].find(L"runtime ")) << Utf8(lines[1]);
 
     PayloadRunsOnTheNextStart(host);
@@ -179,22 +208,16 @@ TEST_F(InstallationRoad, Windows7TwoUpdatesARestartThenTheRuntimeAndThePayload)
     EXPECT_FALSE(FileExists(report_));
 
     // This machine's native architecture is x64: its packages were fetched, the x86 builds were not.
-    wchar_t system[MAX_PATH] = L"";
-    GetSystemDirectoryW(system, MAX_PATH);
-    std::wstring wusa = std::wstring(system) + L"\\wusa.exe";
     std::wstring ssu = DownloadFolder() + L"windows6.1-kb4490628-x64.msu";
     std::wstring sha2 = DownloadFolder() + L"windows6.1-kb4474419-v3-x64.msu";
     EXPECT_TRUE(FileExists(ssu));
     EXPECT_TRUE(FileExists(sha2));
     EXPECT_FALSE(FileExists(DownloadFolder() + L"windows6.1-kb4490628-x86.msu"));
     std::vector<std::wstring> lines = RoadLines(log_);
-    ASSERT_EQ(4u, lines.size());
-    EXPECT_EQ(L"shell file=" + wusa + L" verb=runas params=\"" + ssu + L"\" /quiet /norestart mask=0x440 show=1 owner=0",
-              lines[0]);
-    EXPECT_NE(std::wstring::npos, lines[1].find(L"\"" + ssu + L"\" /quiet /norestart")) << Utf8(lines[1]);
-    EXPECT_EQ(L"shell file=" + wusa + L" verb=runas params=\"" + sha2 + L"\" /quiet /norestart mask=0x440 show=1 owner=0",
-              lines[2]);
-    EXPECT_NE(std::wstring::npos, lines[3].find(L"\"" + sha2 + L"\" /quiet /norestart")) << Utf8(lines[3]);
+    ASSERT_EQ(6u, lines.size());
+    ASSERT_EQ(2u, windows_.size());
+    ExpectUpdateInstalled(lines, 0, host, L"ServicingStackUpdateX64", ssu, windows_[0], SERVICE_DEMAND_START);
+    ExpectUpdateInstalled(lines, 3, host, L"Sha2UpdateX64", sha2, windows_[1], SERVICE_DEMAND_START);
 
     // After the restart: both updates are listed, so the runtime window opens at once.
     {
@@ -208,9 +231,43 @@ TEST_F(InstallationRoad, Windows7TwoUpdatesARestartThenTheRuntimeAndThePayload)
         EXPECT_TRUE(watcher.Seen().empty());
     }
     lines = RoadLines(log_);
-    ASSERT_EQ(6u, lines.size());
-    EXPECT_EQ(0u, lines[5].find(L"runtime ")) << Utf8(lines[5]);
+    ASSERT_EQ(8u, lines.size());
+    EXPECT_EQ(0u, lines[7].find(L"runtime ")) << Utf8(lines[7]);
 
+    PayloadRunsOnTheNextStart(host);
+}
+
+// A till whose Windows Update service is switched off: the elevated step lets it start on demand while each update
+// installs (the recording installer sees "demand") and switches it off again afterwards; the road reaches the runtime
+// and then the payload.
+TEST_F(InstallationRoad, Windows7WithWindowsUpdateSwitchedOffReachesTheRuntimeAndThePayload)
+{
+    ASSERT_NE(0xFFFFFFFFu, serviceFound_) << "no wuauserv in this prefix";
+    ASSERT_TRUE(SetUpdateServiceStartType(SERVICE_DISABLED));
+    std::wstring host = HostAs(L"win7");
+    {
+        NoticeWatcher watcher(IDOK);
+        RunningHost first = StartHost(host, kUserArgs);
+        ASSERT_TRUE(first.started);
+        DownloadAndInstall(kServicingStackTitle);
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_DISABLED), UpdateServiceStartType()) << "after the first update";
+        DownloadAndInstall(kSha2Title);
+        DownloadAndInstall(kRuntimeTitle);
+        ChildResult run = FinishHost(&first, kWaitMs);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_TRUE(watcher.Seen().empty());
+    }
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_DISABLED), UpdateServiceStartType()) << "the service ends as it was found";
+    std::vector<std::wstring> lines = RoadLines(log_);
+    ASSERT_EQ(8u, lines.size());
+    ASSERT_EQ(3u, windows_.size());
+    ExpectUpdateInstalled(lines, 0, host, L"ServicingStackUpdateX64",
+                          DownloadFolder() + L"windows6.1-kb4490628-x64.msu", windows_[0], SERVICE_DEMAND_START);
+    ExpectUpdateInstalled(lines, 3, host, L"Sha2UpdateX64", DownloadFolder() + L"windows6.1-kb4474419-v3-x64.msu",
+                          windows_[1], SERVICE_DEMAND_START);
+    EXPECT_EQ(0u, lines[6].find(L"shell file=" + DownloadFolder() + L"NDP48-x86-x64-AllOS-ENU.exe")) << Utf8(lines[6]);
+    EXPECT_EQ(0u, lines[7].find(L"runtime ")) << Utf8(lines[7]);
     PayloadRunsOnTheNextStart(host);
 }
 
@@ -247,10 +304,10 @@ TEST_F(InstallationRoad, ARestartAfterTheFirstUpdateContinuesWithTheSecond)
         EXPECT_TRUE(watcher.Seen().empty());
     }
     std::vector<std::wstring> lines = RoadLines(log_);
-    ASSERT_EQ(6u, lines.size()) << "one update each, then the runtime";
-    EXPECT_NE(std::wstring::npos, lines[1].find(L"kb4490628-x64.msu")) << Utf8(lines[1]);
-    EXPECT_NE(std::wstring::npos, lines[3].find(L"kb4474419-v3-x64.msu")) << Utf8(lines[3]);
-    EXPECT_EQ(0u, lines[5].find(L"runtime ")) << Utf8(lines[5]);
+    ASSERT_EQ(8u, lines.size()) << "one update each, then the runtime";
+    EXPECT_NE(std::wstring::npos, lines[2].find(L"kb4490628-x64.msu")) << Utf8(lines[2]);
+    EXPECT_NE(std::wstring::npos, lines[5].find(L"kb4474419-v3-x64.msu")) << Utf8(lines[5]);
+    EXPECT_EQ(0u, lines[7].find(L"runtime ")) << Utf8(lines[7]);
     PayloadRunsOnTheNextStart(host);
 }
 

@@ -77,6 +77,22 @@ TEST_F(HostLaunch, PassesTheArgumentTextThroughUnchanged)
         {&quotedHost, L"\"" + quotedHost + L" --check y", payload},
         // A quote closing inside the name ends it there.
         {&quotedHost, L"\"" + quotedHost + L"\"--check", payload + L" --check"},
+        // Only the exact private first token of the host's elevated step leaves this road; anything merely like it
+        // is the user's: longer, quoted, in capitals, later on the line, or glued to a value.
+        {&plainHost, plainHost + L" --velvaro-private-elevated-updates Sha2UpdateX64 \"x.msu\"",
+         payload + L" --velvaro-private-elevated-updates Sha2UpdateX64 \"x.msu\""},
+        {&plainHost, plainHost + L" \"--velvaro-private-elevated-update\" Sha2UpdateX64 \"x.msu\"",
+         payload + L" \"--velvaro-private-elevated-update\" Sha2UpdateX64 \"x.msu\""},
+        {&plainHost, plainHost + L" --VELVARO-PRIVATE-ELEVATED-UPDATE Sha2UpdateX64 \"x.msu\"",
+         payload + L" --VELVARO-PRIVATE-ELEVATED-UPDATE Sha2UpdateX64 \"x.msu\""},
+        {&plainHost, plainHost + L" --check --velvaro-private-elevated-update Sha2UpdateX64 \"x.msu\"",
+         payload + L" --check --velvaro-private-elevated-update Sha2UpdateX64 \"x.msu\""},
+        {&plainHost, plainHost + L" --velvaro-private-elevated-update=Sha2UpdateX64",
+         payload + L" --velvaro-private-elevated-update=Sha2UpdateX64"},
+        {&plainHost, plainHost + L" --velvaro-private-elevated-updat", payload + L" --velvaro-private-elevated-updat"},
+        // With an empty program name the host's own path comes first, so the token is not the first argument.
+        {&plainHost, L" " + plainHost + L" --velvaro-private-elevated-update Sha2UpdateX64 \"x.msu\"",
+         payload + L" " + plainHost + L" --velvaro-private-elevated-update Sha2UpdateX64 \"x.msu\""},
     };
     for (const auto &c : cases) {
         DeleteFileW(report_.c_str());
@@ -88,6 +104,13 @@ TEST_F(HostLaunch, PassesTheArgumentTextThroughUnchanged)
         EXPECT_EQ(c.payloadCommandLine, report[L"commandline"]) << "host command line: [" << c.hostCommandLine << "]";
         EXPECT_EQ(*c.host, report[L"RUDUDOVA_MERCHANT_HOST_PATH"]);
     }
+    // The exact token, as the installer window writes it: the elevated step answers (this path is no package, 0xE0560003)
+    // and the payload does not start. So the rows above did reach the payload because they differ from it.
+    DeleteFileW(report_.c_str());
+    ChildResult step = RunChild(plainHost, plainHost + L" --velvaro-private-elevated-update Sha2UpdateX64 \"x.msu\"");
+    ASSERT_TRUE(step.finished);
+    EXPECT_EQ(0xE0560003u, step.exitCode);
+    EXPECT_FALSE(FileExists(report_));
 }
 
 TEST_F(HostLaunch, PayloadRunsFromTheRuntimeFolderInTheHostsDirectory)

@@ -1,6 +1,8 @@
 // The road's shared bench state, on plain Win32 calls; everything set here is undone by the same helpers.
 #include "support/road_bench.h"
 
+#include <stdio.h>
+
 #include "support/installer_driver.h"
 
 namespace bench {
@@ -166,6 +168,72 @@ bool WatchUntilHostEnds(const RunningHost &host, DWORD timeoutMs, bool close)
         },
         timeoutMs);
     return seen;
+}
+
+namespace {
+
+// Reads (and with a start type other than SERVICE_NO_CHANGE, first changes) wuauserv's configuration.
+bool UpdateServiceConfig(DWORD change, QUERY_SERVICE_CONFIGW *config, DWORD bytes)
+{
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager != nullptr
+                            ? OpenServiceW(manager, L"wuauserv", SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG)
+                            : nullptr;
+    DWORD needed = 0;
+    bool ok = service != nullptr &&
+              (change == SERVICE_NO_CHANGE ||
+               ChangeServiceConfigW(service, SERVICE_NO_CHANGE, change, SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
+                                    nullptr, nullptr, nullptr, nullptr)) &&
+              QueryServiceConfigW(service, config, bytes, &needed);
+    if (service != nullptr) {
+        CloseServiceHandle(service);
+    }
+    if (manager != nullptr) {
+        CloseServiceHandle(manager);
+    }
+    return ok;
+}
+
+}  // namespace
+
+DWORD UpdateServiceStartType()
+{
+    alignas(QUERY_SERVICE_CONFIGW) BYTE buffer[8192];
+    QUERY_SERVICE_CONFIGW *config = reinterpret_cast<QUERY_SERVICE_CONFIGW *>(buffer);
+    return UpdateServiceConfig(SERVICE_NO_CHANGE, config, sizeof(buffer)) ? config->dwStartType : 0xFFFFFFFF;
+}
+
+bool SetUpdateServiceStartType(DWORD startType)
+{
+    alignas(QUERY_SERVICE_CONFIGW) BYTE buffer[8192];
+    QUERY_SERVICE_CONFIGW *config = reinterpret_cast<QUERY_SERVICE_CONFIGW *>(buffer);
+    return UpdateServiceConfig(startType, config, sizeof(buffer)) && config->dwStartType == startType;
+}
+
+std::wstring UpdateServiceConfiguration()
+{
+    alignas(QUERY_SERVICE_CONFIGW) BYTE buffer[8192];
+    QUERY_SERVICE_CONFIGW *c = reinterpret_cast<QUERY_SERVICE_CONFIGW *>(buffer);
+    if (!UpdateServiceConfig(SERVICE_NO_CHANGE, c, sizeof(buffer))) {
+        return L"(unreadable)";
+    }
+    auto text = [](const wchar_t *s) { return std::wstring(s != nullptr ? s : L"(null)"); };
+    std::wstring dependencies;
+    for (const wchar_t *d = c->lpDependencies; d != nullptr && *d != L'\0'; d += lstrlenW(d) + 1) {
+        dependencies += std::wstring(d) + L";";
+    }
+    return L"type=" + std::to_wstring(c->dwServiceType) + L" start=" + std::to_wstring(c->dwStartType) +
+           L" error=" + std::to_wstring(c->dwErrorControl) + L" binary=" + text(c->lpBinaryPathName) + L" group=" +
+           text(c->lpLoadOrderGroup) + L" tag=" + std::to_wstring(c->dwTagId) + L" dependencies=" + dependencies +
+           L" account=" + text(c->lpServiceStartName) + L" name=" + text(c->lpDisplayName);
+}
+
+std::wstring HandleText(HWND window)
+{
+    wchar_t text[32];
+    _snwprintf(text, 31, L"0x%llX", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));
+    text[31] = L'\0';
+    return text;
 }
 
 std::string Utf8(const std::wstring &text)

@@ -43,6 +43,16 @@ HWND FindInstallerWindowTitled(const std::wstring &title, DWORD timeoutMs);
 // the close button of any that appears.
 bool WatchUntilHostEnds(const RunningHost &host, DWORD timeoutMs, bool close = false);
 
+// The Windows Update service's configuration through the service manager, as the elevated step reads and changes it.
+// UpdateServiceStartType: SERVICE_DISABLED, SERVICE_DEMAND_START, …; 0xFFFFFFFF when it cannot be read.
+DWORD UpdateServiceStartType();
+bool SetUpdateServiceStartType(DWORD startType);
+// Every field of the configuration as one text, to show that nothing at all changed.
+std::wstring UpdateServiceConfiguration();
+
+// The hexadecimal form in which the road's record writes a window handle ("0x1A2B").
+std::wstring HandleText(HWND window);
+
 // A wide text as UTF-8, for failure messages.
 std::string Utf8(const std::wstring &text);
 

@@ -1,5 +1,6 @@
-// The installation road's update installer, started in place of the system's wusa by the host's shell stand-in: it
-// records its arguments, marks the update named in the package's file name installed in the servicing store (as the
+// The installation road's update installer, started in place of the system's wusa by the host's process stand-in: it
+// records its process id, the start type of the Windows Update service as it finds it (the Start value, 4 disabled,
+// 3 on demand, 2 automatic) and its arguments, waits if the test asks (ROAD_WUSA_WAIT_MS), marks the update named in the package's file name installed in the servicing store (as the
 // real installer does once it has run) and exits with the code the test chose for that update
 // (ROAD_WUSA_EXIT_KB<digits>, default 0).
 #include <windows.h>
@@ -11,10 +12,25 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
     const wchar_t *commandLine = GetCommandLineW();
+    DWORD start = 0;
+    DWORD size = sizeof(start);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\wuauserv", L"Start", RRF_RT_REG_DWORD,
+                     nullptr, &start, &size) != ERROR_SUCCESS) {
+        start = 0xFFFFFFFF;
+    }
     wchar_t line[1024];
-    _snwprintf(line, 1023, L"wusa %s", commandLine);
+    _snwprintf(line, 1023, L"wusa pid=%lu service=%lu %s", GetCurrentProcessId(), start, commandLine);
     line[1023] = L'\0';
     AppendRoadLine(line);
+    DWORD wait = ChosenExitCode(L"ROAD_WUSA_WAIT_MS", 0);
+    Sleep(wait);
+    // One left waiting after its test ended (the test removed its record with its scratch folder) leaves no trace for
+    // the tests that follow.
+    wchar_t log[MAX_PATH];
+    DWORD logLength = GetEnvironmentVariableW(L"ROAD_LOG", log, MAX_PATH);
+    if (wait != 0 && (logLength == 0 || logLength >= MAX_PATH || GetFileAttributesW(log) == INVALID_FILE_ATTRIBUTES)) {
+        return 1;
+    }
 
     // "kb" and its digits from the package path, e.g. windows6.1-kb4490628-x64.msu.
     wchar_t kb[32] = L"KB";
