@@ -79,7 +79,8 @@ protected:
             }
         }
         EXPECT_TRUE(live.empty()) << live.size() << " handles left open";
-        size_t last = std::min<size_t>(3, records.opened.size());
+        // Bounded by both lists, so that a handle left open fails here instead of reading before the list.
+        size_t last = std::min<size_t>({3, records.opened.size(), records.closed.size()});
         std::vector<HINTERNET> lastOpened(records.opened.end() - static_cast<std::ptrdiff_t>(last),
                                           records.opened.end());
         std::vector<HINTERNET> lastClosed(records.closed.end() - static_cast<std::ptrdiff_t>(last),
