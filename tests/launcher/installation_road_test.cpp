@@ -97,7 +97,7 @@ protected:
         EXPECT_EQ(window_text::kClose, view.close.text);
         Click(window, IDC_ACTION);
         ASSERT_TRUE(WaitFor([&] { return !IsWindow(window); }, kWaitMs))
-            << "the window stayed after a successful installation";
+            << "the window stayed after a successful installation: " << Shown(ReadWindow(window));
     }
 
     std::map<std::wstring, std::wstring> Report()
