@@ -1,9 +1,10 @@
 // The download engine's paths that this platform cannot produce by itself, proved at the import boundary: the engine
 // is linked here against stand-ins (support/download_faults.cpp) that fail a scripted call and forward every other
 // call to the real WinHTTP and kernel32, so each download still runs against the bench's loopback server. Shown
-// here: the one fallback to plain HTTP after a secure-channel failure, with its note on a real window's status line
-// set from the download thread; the mapping of error codes and the cancellation that wins over all of them; a close
-// that interrupts a blocked call; failing file calls; a read-only old package where the system refuses to replace
+// here: the one fallback to plain HTTP after a secure-channel failure (12175 or 12157), with its note on a real
+// window's status line set from the download thread, and none for any other code; a refused protocol option that the
+// download goes on without; the mapping of error codes and the cancellation that wins over all of them, also one that
+// comes just before the request is published; a close that interrupts a blocked call; failing file calls; a read-only old package where the system refuses to replace
 // one; the session's user agent, proxy mode, TLS versions and timeouts as they reach WinHTTP; and that every handle
 // is closed once, in reverse order.
 #include <gtest/gtest.h>

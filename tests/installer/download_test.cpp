@@ -2,9 +2,10 @@
 // every response the server can give, the files left behind after each, what an earlier run left (a longer ".part",
 // a read-only or held old package), the length limits of the host name and the package path, a temporary file that
 // another process holds, what the server sees of a request (directly and through the system's default proxy), and
-// cancellation by a second thread as the installer window does it.
-// What the platform here cannot produce (a secure-channel failure, a close that interrupts a blocked call, failing
-// file calls) is proved in download_faults_test.cpp.
+// cancellation by a second thread as the installer window does it, and a TLS handshake that fails (here reported as
+// 12157) falling back to plain HTTP.
+// What the platform here cannot produce (12175, a refused protocol option, a close that interrupts a blocked call,
+// failing file calls) is proved in download_faults_test.cpp.
 #include <gtest/gtest.h>
 
 #include <random>
