@@ -6,3 +6,6 @@
 // Appends tail to the terminated path in a buffer of MAX_PATH characters. False, path unchanged, when the two
 // lengths together reach MAX_PATH.
 bool AppendToPath(wchar_t *path, const wchar_t *tail);
+
+// True when path names an existing folder (a link to one included); false for a file of that name or nothing there.
+bool IsFolder(const wchar_t *path);

@@ -1,7 +1,8 @@
 // The download engine: one prerequisite package from the network into the download folder, kept only when it
 // verifies. It runs on the installer window's download thread. The window cancels by setting cancelRequested first
 // and then taking the published request handle out of the context and closing it; the engine therefore reads the
-// flag whenever a network call fails, and closes the request only when it takes a non-null handle back itself.
+// flag right after it publishes the request and whenever a network call fails, and closes the request only when it
+// takes a non-null handle back itself.
 #include "installer/download.h"
 
 #include <winhttp.h>
@@ -13,9 +14,9 @@
 namespace {
 
 const wchar_t kUserAgent[] = L"Velvaro/1.0";
-// TLS 1.0, 1.1 and 1.2 (WINHTTP_FLAG_SECURE_PROTOCOL_TLS1 | _TLS1_1 | _TLS1_2), never SSL: some of the machines
-// this runs on have TLS 1.2 switched off by default.
-const DWORD kSecureProtocols = 0x80 | 0x200 | 0x800;
+// Never SSL: some of the machines this runs on have TLS 1.2 switched off by default.
+const DWORD kSecureProtocols =
+    WINHTTP_FLAG_SECURE_PROTOCOL_TLS1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
 // Every blocking step ends on its own, so that a dead network becomes a message instead of a hung window.
 const int kResolveTimeoutMs = 10000;
 const int kConnectTimeoutMs = 15000;
@@ -79,6 +80,14 @@ const wchar_t *TextForError(InstallerContext *context, DWORD error)
     }
 }
 
+// A secure channel this machine cannot establish. Windows 7 without the TLS updates, facing a server that requires
+// TLS 1.2, fails the handshake with ERROR_WINHTTP_SECURE_CHANNEL_ERROR rather than ERROR_WINHTTP_SECURE_FAILURE;
+// those are the very machines that need the plain-HTTP way to their updates.
+bool SecureChannelFailed(DWORD error)
+{
+    return error == ERROR_WINHTTP_SECURE_FAILURE || error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR;
+}
+
 void CloseChannel(InstallerContext *context, Channel *channel)
 {
     HINTERNET request = ExchangeRequest(context, nullptr);
@@ -122,7 +131,8 @@ AttemptOutcome OpenResponse(InstallerContext *context, const wchar_t *url, Chann
         *error = GetLastError();
         return kSessionFailed;
     }
-    // Where the platform refuses the protocol set or a timeout, its defaults stay in force.
+    // Where the platform refuses the protocol set (Windows 7 without the TLS 1.1/1.2 update) or a timeout, its
+    // defaults stay in force and the attempt goes on: the handshake then decides, and its failure can fall back.
     DWORD protocols = kSecureProtocols;
     WinHttpSetOption(channel->session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols));
     WinHttpSetTimeouts(channel->session, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
@@ -133,11 +143,15 @@ AttemptOutcome OpenResponse(InstallerContext *context, const wchar_t *url, Chann
         channel->request = WinHttpOpenRequest(channel->connection, L"GET", path, nullptr, WINHTTP_NO_REFERER,
                                               WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
         if (channel->request != nullptr) {
-            // From here on the window can close the request to interrupt a blocked send or receive.
+            // From here on the window can close the request to interrupt a blocked send or receive. A cancel that
+            // came just before found nothing to close, so the flag is read once more before anything is sent:
+            // otherwise it would be seen only after a response or a timeout, minutes later.
             ExchangeRequest(context, channel->request);
-            if (WinHttpSendRequest(channel->request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
-                                   0, 0) &&
-                WinHttpReceiveResponse(channel->request, nullptr)) {
+            if (LoadFlag(&context->cancelRequested) != 0) {
+                SetLastError(ERROR_WINHTTP_OPERATION_CANCELLED);
+            } else if (WinHttpSendRequest(channel->request, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                          WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+                       WinHttpReceiveResponse(channel->request, nullptr)) {
                 return kResponded;
             }
         }
@@ -284,7 +298,7 @@ bool DownloadPackage(InstallerContext *context)
     AttemptOutcome outcome = OpenResponse(context, item->primaryUrl, &channel, &error);
     // One way back only: a secure channel this machine cannot establish, when the same package is also offered over
     // plain HTTP. Integrity then rests on the verification alone, as it does over HTTPS.
-    if (outcome == kRequestFailed && error == ERROR_WINHTTP_SECURE_FAILURE && item->fallbackUrl != nullptr) {
+    if (outcome == kRequestFailed && SecureChannelFailed(error) && item->fallbackUrl != nullptr) {
         SetWindowTextW(GetDlgItem(context->hwnd, IDC_STATUS), kTextFallbackNote);
         outcome = OpenResponse(context, item->fallbackUrl, &channel, &error);
     }

@@ -14,6 +14,7 @@
 #include "common/path_text.h"
 #include "installer/download.h"
 #include "installer/installer_context.h"
+#include "installer/installer_outcome.h"
 #include "installer/progress.h"
 #include "installer/runner.h"
 #include "installer/verify.h"
@@ -51,9 +52,6 @@ const wchar_t kTextDownloaded[] = L"下载完成。点击“安装”打开微�
 const wchar_t kInstallFailedFormat[] = L"安装未完成（错误 0x%08X）。可以重试安装。";
 const wchar_t kTextNotVerified[] = L"安装包校验失败。";  // the download engine's own text for a failed verification
 
-// Not in every SDK's winerror.h: the update installer's "already installed".
-const DWORD kUpdateAlreadyInstalled = 0x240006;  // WU_S_ALREADY_INSTALLED
-
 InstallerContext *ContextOf(HWND hwnd)
 {
     return reinterpret_cast<InstallerContext *>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
@@ -69,7 +67,8 @@ void SetStatus(HWND hwnd, const wchar_t *text)
     SetWindowTextW(Control(hwnd, IDC_STATUS), text);
 }
 
-// %TEMP%\Velvaro\<fileName>, the folder created when missing; false when any step would reach MAX_PATH.
+// %TEMP%\Velvaro\<fileName>, the folder created when missing; false when any step would reach MAX_PATH or a file
+// already holds the folder's name (every download would then fail to write there).
 bool PreparePackagePath(InstallerContext *context)
 {
     wchar_t temp[MAX_PATH];
@@ -81,7 +80,8 @@ bool PreparePackagePath(InstallerContext *context)
     if (!AppendToPath(context->packagePath, kFolderName)) {
         return false;
     }
-    if (!CreateDirectoryW(context->packagePath, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    if (!CreateDirectoryW(context->packagePath, nullptr) &&
+        (GetLastError() != ERROR_ALREADY_EXISTS || !IsFolder(context->packagePath))) {
         return false;
     }
     if (!AppendToPath(context->packagePath, L"\\")) {
@@ -299,8 +299,8 @@ void OnInstallDone(HWND hwnd)
         return;
     }
     DWORD code = LoadExitCode(context);
-    if (code == ERROR_SUCCESS || code == ERROR_SUCCESS_REBOOT_REQUIRED || code == ERROR_SUCCESS_REBOOT_INITIATED ||
-        code == kUpdateAlreadyInstalled) {
+    // Whatever did not fail leaves nothing more to do here; the chain reads the code again for its next step.
+    if (ClassifyInstallerExit(context->item, code) != kExitFailed) {
         DestroyWindow(hwnd);
         return;
     }

@@ -8,8 +8,9 @@
 // Builds the package path in the download folder (%TEMP%\Velvaro\<fileName>), shows the window and runs its message
 // loop until the window is destroyed. Returns 2 when the path cannot be prepared (a null item included) or the window
 // cannot be created, after a notice; otherwise the last installation attempt's exit code: ERROR_CANCELLED (1223)
-// when no installer ran, 0, 1641, 3010 or 0x240006 when the installation succeeded, any other installer code when
-// the last attempt failed and the user closed the window.
+// when no installer ran, 0, 1641, 3010 or 0x240006 when the installation succeeded (for an update also 0x80240017,
+// an update this machine does not need), any other installer code when the last attempt failed and the user closed
+// the window.
 DWORD RunInstallerWindow(const PrerequisiteItem *item);
 
 // The window procedure of the class "RuduDovaRuntimeDownload" and the download thread's entry; the context reaches

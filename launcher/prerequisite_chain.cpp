@@ -2,16 +2,12 @@
 // restart, a closed window or a new start simply continues from where the machine stands.
 #include "launcher/prerequisite_chain.h"
 
-#include <wuerror.h>
-
 #include "common/notice.h"
 #include "common/os_version.h"
+#include "installer/installer_outcome.h"
 #include "installer/installer_window.h"
 #include "prereq/catalog.h"
 #include "prereq/servicing_probe.h"
-
-// The Windows Update Agent's "already installed" is an HRESULT; installers report it as their exit code.
-static const DWORD kAlreadyInstalled = static_cast<DWORD>(WU_S_ALREADY_INSTALLED);
 
 // Ends a run whose update waits for a restart.
 static const wchar_t kRestartNotice[] =
@@ -43,13 +39,20 @@ DWORD RunPrerequisiteChain()
             if (IsServicingPackageInstalled(updates[i]->kbId)) {
                 continue;
             }
-            DWORD result = RunInstallerWindow(updates[i]);
-            if (result == ERROR_SUCCESS) {
+            switch (ClassifyInstallerExit(updates[i], RunInstallerWindow(updates[i]))) {
+            case kExitInstalled:
                 // A success the servicing stack does not list yet completes only at the restart.
                 restartNeeded = !IsServicingPackageInstalled(updates[i]->kbId);
-            } else if (result == ERROR_SUCCESS_REBOOT_REQUIRED) {
+                break;
+            case kExitRestartNeeded:
                 restartNeeded = true;
-            } else if (result != kAlreadyInstalled) {
+                break;
+            case kExitNothingToInstall:
+                // Installed already, or not for this machine: on without asking the servicing stack, which may not
+                // list it.
+                break;
+            case kExitRestartStarted:
+            case kExitFailed:
                 // Closed, refused, failed, or a restart its installer already began: nothing more in this run.
                 return 1;
             }

@@ -41,8 +41,7 @@ static bool PrepareRuntimeFolder(wchar_t *folder)
     for (const wchar_t *segment : segments) {
         fits = fits && AppendToPath(folder, segment);
     }
-    DWORD attributes = fits ? GetFileAttributesW(folder) : INVALID_FILE_ATTRIBUTES;
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    if (fits && IsFolder(folder)) {
         return true;
     }
     lstrcpynW(folder, localAppData, MAX_PATH);

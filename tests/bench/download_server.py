@@ -5,10 +5,12 @@ It serves fixture packages the way a download server behaves and misbehaves: wit
 with a body, other 2xx statuses (206 with the whole package, 204 without a body), bodies that are cut, short, long,
 wrong by one byte or announced with the wrong length, a reset in the middle, stalls before the headers and in the
 body, a redirect and a throttled body for cancellation; HEAD gets the same status and headers without a body. The same
-handler answers on a plain port (127.0.0.1) and a TLS port (for "localhost", TLS 1.2 at most). A third port is bound
-but never listens, so a connection to it is refused. The plain port also answers as an HTTP proxy would (a request
-line with an absolute address), and "record/TOKEN/NAME" serves NAME whole after appending the request line and headers
-it received to requests/TOKEN.txt beside the info file, for the tests to read.
+handler answers on a plain port (127.0.0.1) and a TLS port (for "localhost", TLS 1.2 at most); a second TLS port
+speaks TLS 1.3 only, so that a client offering TLS 1.0 to 1.2 fails its handshake, as an old machine does against a
+server that has dropped what it speaks. A third port is bound but never listens, so a connection to it is refused.
+The plain port also answers as an HTTP proxy would (a request line with an absolute address), and "record/TOKEN/NAME"
+serves NAME whole after appending the request line and headers it received to requests/TOKEN.txt beside the info
+file, for the tests to read.
 
 The fixtures' sizes and SHA-256 digests are computed here and written, with the ports, to an info file that the test
 programs read: the tests never take a digest from the code they test.
@@ -286,6 +288,7 @@ def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--tls-port", type=int, default=0)
     parser.add_argument("--closed-port", type=int, default=0)
+    parser.add_argument("--tls13-port", type=int, default=0)
     args = parser.parse_args()
 
     for fixture in (
@@ -308,16 +311,21 @@ def main():
     context.maximum_version = ssl.TLSVersion.TLSv1_2
     context.load_cert_chain(args.cert, args.key)
     secure = TlsServer(("127.0.0.1", args.tls_port), Handler, context)
+    modern = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    modern.minimum_version = ssl.TLSVersion.TLSv1_3
+    modern.load_cert_chain(args.cert, args.key)
+    tls13_only = TlsServer(("127.0.0.1", args.tls13_port), Handler, modern)
     closed = socket.socket(socket.AF_INET, socket.SOCK_STREAM)  # bound, never listening: connections are refused
     closed.bind(("127.0.0.1", args.closed_port))
 
-    for server in (plain, secure):
+    for server in (plain, secure, tls13_only):
         threading.Thread(target=server.serve_forever, daemon=True).start()
 
     lines = [
         "http_port=%d" % plain.server_address[1],
         "https_port=%d" % secure.server_address[1],
         "closed_port=%d" % closed.getsockname()[1],
+        "tls13_port=%d" % tls13_only.server_address[1],
         "missing_length=%d" % len(MISSING_BODY),
         "pid=%d" % os.getpid(),
     ]

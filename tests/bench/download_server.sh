@@ -7,7 +7,8 @@
 #                                          --port/--tls-port/--closed-port N)
 #   download_server.sh stop DIR            stops the server of DIR
 # Wine's WinHTTP checks the certificate against the prefix's stores and matches DNS names only, so the certificate
-# names "localhost"; the server speaks TLS 1.2 at most, which is what Wine can negotiate.
+# names "localhost"; the server speaks TLS 1.2 at most, which is what Wine can negotiate (and on one more port TLS 1.3
+# only, for a handshake that fails).
 set -eu
 . "$(dirname "$0")/wine-env.sh"
 action=${1:?start or stop}

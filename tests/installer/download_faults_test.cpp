@@ -1,9 +1,10 @@
 // The download engine's paths that this platform cannot produce by itself, proved at the import boundary: the engine
 // is linked here against stand-ins (support/download_faults.cpp) that fail a scripted call and forward every other
 // call to the real WinHTTP and kernel32, so each download still runs against the bench's loopback server. Shown
-// here: the one fallback to plain HTTP after a secure-channel failure, with its note on a real window's status line
-// set from the download thread; the mapping of error codes and the cancellation that wins over all of them; a close
-// that interrupts a blocked call; failing file calls; a read-only old package where the system refuses to replace
+// here: the one fallback to plain HTTP after a secure-channel failure (12175 or 12157), with its note on a real
+// window's status line set from the download thread, and none for any other code; a refused protocol option that the
+// download goes on without; the mapping of error codes and the cancellation that wins over all of them, also one that
+// comes just before the request is published; a close that interrupts a blocked call; failing file calls; a read-only old package where the system refuses to replace
 // one; the session's user agent, proxy mode, TLS versions and timeouts as they reach WinHTTP; and that every handle
 // is closed once, in reverse order.
 #include <gtest/gtest.h>
@@ -25,7 +26,8 @@ using bench::ServedItem;
 using bench::kStale;
 using namespace bench::text;
 
-const DWORD kSecureFailure = 12175;  // ERROR_WINHTTP_SECURE_FAILURE
+const DWORD kSecureFailure = 12175;       // ERROR_WINHTTP_SECURE_FAILURE
+const DWORD kSecureChannelError = 12157;  // ERROR_WINHTTP_SECURE_CHANNEL_ERROR
 const wchar_t kStatusBefore[] = L"正在连接微软下载服务器…";
 
 const char *CallName(faults::Call call)
@@ -33,7 +35,7 @@ const char *CallName(faults::Call call)
     static const char *const names[] = {"WinHttpOpen",        "WinHttpConnect",  "WinHttpOpenRequest",
                                         "WinHttpSendRequest", "WinHttpReceiveResponse", "WinHttpQueryDataAvailable",
                                         "WinHttpReadData",    "CreateFileW",     "WriteFile",
-                                        "MoveFileExW"};
+                                        "MoveFileExW",        "WinHttpSetOption"};
     return names[call];
 }
 
@@ -78,7 +80,8 @@ protected:
             }
         }
         EXPECT_TRUE(live.empty()) << live.size() << " handles left open";
-        size_t last = std::min<size_t>(3, records.opened.size());
+        // Bounded by both lists, so that a handle left open fails here instead of reading before the list.
+        size_t last = std::min<size_t>({3, records.opened.size(), records.closed.size()});
         std::vector<HINTERNET> lastOpened(records.opened.end() - static_cast<std::ptrdiff_t>(last),
                                           records.opened.end());
         std::vector<HINTERNET> lastClosed(records.closed.end() - static_cast<std::ptrdiff_t>(last),
@@ -105,13 +108,26 @@ protected:
     InstallerContext context_;
 };
 
-// Any of the four calls of the request phase failing with 12175 in the first attempt.
+// Any of the four calls of the request phase failing in the first attempt with 12175, or with 12157 as Windows 7
+// without the TLS updates fails a handshake with a server that requires TLS 1.2.
 TEST_F(DownloadFaultsTest, ASecureChannelFailureFallsBackOnceToPlainHttp)
 {
-    for (faults::Call call : {faults::kConnect, faults::kOpenRequest, faults::kSend, faults::kReceive}) {
-        SCOPED_TRACE(CallName(call));
+    struct Case {
+        faults::Call call;
+        DWORD error;
+    };
+    std::vector<Case> cases;
+    for (DWORD error : {kSecureFailure, kSecureChannelError}) {
+        for (faults::Call call : {faults::kConnect, faults::kOpenRequest, faults::kSend, faults::kReceive}) {
+            cases.push_back({call, error});
+        }
+    }
+    for (const Case &c : cases) {
+        faults::Call call = c.call;
+        DWORD error = c.error;
+        SCOPED_TRACE(std::string(CallName(call)) + " " + std::to_string(error));
         faults::Reset();
-        faults::Fail(call, 1, kSecureFailure);
+        faults::Fail(call, 1, error);
         ServedItem item(L"setup.exe", Served().Https(L"ok/setup.exe"), Served().Http(L"ok/setup.exe"));
         bench::StatusWindow window(kStatusBefore);
         DownloadOutcome outcome = Download(item.get(), &window);
@@ -144,25 +160,27 @@ TEST_F(DownloadFaultsTest, AfterTheFallbackTheSecondAttemptsResultStands)
     struct Case {
         const char *label;
         std::wstring fallback;
-        bool secureFailureAgain;
+        DWORD secureFailureAgain;  // the second attempt's send fails with this code; 0: it does not
         bool cancelAtFailure;
         const wchar_t *message;
         int sessions;  // the second attempt opens its own, unless its address is refused first
     };
     const Case cases[] = {
-        {"404 over http", Served().Http(L"missing"), false, false, kNoPackage, 2},
-        {"a wrong byte over http", Served().Http(L"flip/setup.exe"), false, false, kNotVerified, 2},
-        {"12175 again: no third attempt", Served().Http(L"ok/setup.exe"), true, false, kOutdatedTls, 2},
-        {"a fallback of another scheme", L"ftp://127.0.0.1/setup.exe", false, false, kBadAddress, 1},
+        {"404 over http", Served().Http(L"missing"), 0, false, kNoPackage, 2},
+        {"a wrong byte over http", Served().Http(L"flip/setup.exe"), 0, false, kNotVerified, 2},
+        {"12175 again: no third attempt", Served().Http(L"ok/setup.exe"), kSecureFailure, false, kOutdatedTls, 2},
+        {"12157 then: no third attempt", Served().Http(L"ok/setup.exe"), kSecureChannelError, false, kNotFinished,
+         2},
+        {"a fallback of another scheme", L"ftp://127.0.0.1/setup.exe", 0, false, kBadAddress, 1},
         // The cancellation plays no part in the decision to fall back; the check before the first read ends it.
-        {"cancelled as the secure attempt failed", Served().Http(L"ok/setup.exe"), false, true, kCancelled, 2},
+        {"cancelled as the secure attempt failed", Served().Http(L"ok/setup.exe"), 0, true, kCancelled, 2},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
         faults::Reset();
         faults::Fail(faults::kSend, 1, kSecureFailure);
-        if (c.secureFailureAgain) {
-            faults::Fail(faults::kSend, 2, kSecureFailure);
+        if (c.secureFailureAgain != 0) {
+            faults::Fail(faults::kSend, 2, c.secureFailureAgain);
         }
         if (c.cancelAtFailure) {
             faults::BeforeFailure([this] { StoreFlag(&context_.cancelRequested, 1); });
@@ -194,16 +212,22 @@ TEST_F(DownloadFaultsTest, NoFallbackWithoutAFallbackUrlOrForAnyOtherFailure)
     const Case cases[] = {
         {faults::kSend, kSecureFailure, false, kOutdatedTls},
         {faults::kReceive, kSecureFailure, false, kOutdatedTls},
-        {faults::kSend, 12157, true, kNotFinished},      // ERROR_WINHTTP_SECURE_CHANNEL_ERROR
+        {faults::kSend, kSecureChannelError, false, kNotFinished},
+        {faults::kReceive, kSecureChannelError, false, kNotFinished},
+        // The certificate's own faults, where the platform names them, are no reason to drop the channel.
         {faults::kSend, 12045, true, kNotFinished},      // ERROR_WINHTTP_SECURE_INVALID_CA
+        {faults::kSend, 12038, true, kNotFinished},      // ERROR_WINHTTP_SECURE_CERT_CN_INVALID
+        {faults::kReceive, 12037, true, kNotFinished},   // ERROR_WINHTTP_SECURE_CERT_DATE_INVALID
         {faults::kSend, 12029, true, kNoConnection},
         {faults::kConnect, 12007, true, kNoConnection},
         {faults::kReceive, 12002, true, kNoConnection},
         {faults::kReceive, 12030, true, kNoConnection},
         {faults::kOpen, kSecureFailure, true, kOutdatedTls},  // the session itself: never a fallback
+        {faults::kOpen, kSecureChannelError, true, kNotFinished},
         {faults::kOpen, 12001, true, kNotFinished},           // ERROR_WINHTTP_OUT_OF_HANDLES
         {faults::kQueryData, kSecureFailure, true, kOutdatedTls},  // after the response: too late to fall back
         {faults::kRead, kSecureFailure, true, kOutdatedTls},
+        {faults::kRead, kSecureChannelError, true, kNotFinished},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(CallName(c.call)) + " " + std::to_string(c.error) +
@@ -407,6 +431,77 @@ TEST_F(DownloadFaultsTest, EverySessionHasTheUserAgentTheDefaultProxyTls10To12An
         ASSERT_EQ(3 * c.sessions, opened.size());
         EXPECT_EQ(opened.front(), records.options.front().handle);
         EXPECT_EQ(opened[opened.size() - 3], records.options.back().handle);
+    }
+}
+
+// Windows 7 without the TLS 1.1/1.2 update refuses the protocol set (ERROR_INVALID_PARAMETER): the attempt goes on
+// with the platform's own protocols, its timeouts still set, and a handshake that then fails still falls back.
+TEST_F(DownloadFaultsTest, ARefusedProtocolSetIsNoReasonToStop)
+{
+    struct Case {
+        const char *label;
+        DWORD sendFailure;  // of the first attempt; 0: none
+        int sessions;
+    };
+    const Case cases[] = {
+        {"the download goes on", 0, 1},
+        {"the handshake fails after it: the fallback, refused there too", kSecureChannelError, 2},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        faults::Reset();
+        faults::Fail(faults::kSetOption, 1, ERROR_INVALID_PARAMETER);
+        faults::Fail(faults::kSetOption, 2, ERROR_INVALID_PARAMETER);
+        if (c.sendFailure != 0) {
+            faults::Fail(faults::kSend, 1, c.sendFailure);
+        }
+        ServedItem item(L"setup.exe", Served().Https(L"ok/setup.exe"), Served().Http(L"ok/setup.exe"));
+        bench::StatusWindow window(kStatusBefore);
+        DownloadOutcome outcome = Download(item.get(), &window);
+
+        EXPECT_TRUE(outcome.result) << bench::Printable(outcome.errorText);
+        EXPECT_EQ(item.get()->expectedSize, bench::FileSize(package_));
+        EXPECT_EQ(c.sessions, faults::Count(faults::kSetOption)) << "the option was not asked for in every session";
+        faults::Records records = faults::Recorded();
+        EXPECT_EQ(static_cast<size_t>(c.sessions), records.timeouts.size()) << "the timeouts were skipped";
+        EXPECT_EQ(c.sessions, faults::Count(faults::kOpen));
+        EXPECT_EQ(c.sessions, faults::Count(faults::kSend));
+        ExpectHandlesClosedOnce();
+    }
+}
+
+// A cancel that comes after the request was opened and before the engine published it finds no handle to close.
+// The engine reads the flag again once the handle is out: nothing is sent, and the download ends at once instead of
+// after a response or a timeout (here a server that holds back its headers). Without the cancel the same hook sees
+// the request sent.
+TEST_F(DownloadFaultsTest, ACancelJustBeforeTheRequestIsPublishedSendsNothing)
+{
+    for (bool cancel : {true, false}) {
+        SCOPED_TRACE(cancel ? "cancelled in that moment" : "no cancel");
+        faults::Reset();
+        bool slotEmptyAtCancel = false;
+        faults::AfterRequestOpened([&] {
+            if (cancel) {
+                slotEmptyAtCancel = context_.request == nullptr;
+                bench::CancelDownload(&context_);
+            }
+        });
+        ServedItem item(L"setup.exe", Served().Http(cancel ? L"stall-head" : L"ok/setup.exe"));
+        bench::StatusWindow window(kStatusBefore);
+        DownloadOutcome outcome = Download(item.get(), &window);
+
+        EXPECT_EQ(cancel ? 0 : 1, faults::Count(faults::kSend));
+        if (cancel) {
+            EXPECT_TRUE(slotEmptyAtCancel) << "the cancel came after the handle was published";
+            EXPECT_FALSE(outcome.result);
+            EXPECT_STREQ(kCancelled, outcome.errorText.c_str());
+            EXPECT_LT(outcome.elapsedMs, 1000u) << "the cancel waited for the server";
+            EXPECT_EQ(0, faults::Count(faults::kReceive));
+            ExpectNoFileLeft(outcome, nullptr);
+        } else {
+            EXPECT_TRUE(outcome.result) << bench::Printable(outcome.errorText);
+        }
+        ExpectHandlesClosedOnce();
     }
 }
 

@@ -282,10 +282,16 @@ TEST_F(InstallerWindowTest, AFailedInstallationOffersTheRetryAndTheWebPageAndClo
     EXPECT_TRUE(bench::WaitForState(window, [](const WindowState &s) {
         return InstallFailed(s, bench::window_text::InstallFailed(0xFFFFFFFF));
     })) << Shown(ReadWindow(window));
+    // An update's "does not apply" closes an update's window; from the runtime's installer it is a failure.
+    bench::SetStubBehaviour(0x80240017, marker_);
+    bench::Click(window, IDC_ACTION);
+    EXPECT_TRUE(bench::WaitForState(window, [](const WindowState &s) {
+        return InstallFailed(s, L"安装未完成（错误 0x80240017）。可以重试安装。");
+    })) << Shown(ReadWindow(window));
     bench::Click(window, IDC_CLOSE);
     DWORD result = 0;
     ASSERT_TRUE(run.Wait(kEndMs, &result));
-    EXPECT_EQ(result, 0xFFFFFFFFu);
+    EXPECT_EQ(result, 0x80240017u);
 }
 
 TEST_F(InstallerWindowTest, WhileTheInstallerRunsTheWindowCannotBeClosed)

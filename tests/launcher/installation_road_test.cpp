@@ -43,6 +43,16 @@ protected:
     }
     void TearDown() override
     {
+        if (!setAside_.empty()) {
+            std::wstring folder = DownloadFolder();
+            folder.pop_back();
+            if (!IsFolder(folder)) {
+                DeleteFileW(folder.c_str());
+            }
+            if (IsFolder(setAside_)) {
+                EXPECT_TRUE(MoveFileExW(setAside_.c_str(), folder.c_str(), 0)) << "the download folder was not restored";
+            }
+        }
         for (const std::wstring &name : appDefaults_) {
             DeleteRegTree(HKEY_CURRENT_USER, (L"Software\\Wine\\AppDefaults\\" + name).c_str());
         }
@@ -92,7 +102,7 @@ protected:
         EXPECT_EQ(window_text::kClose, view.close.text);
         Click(window, IDC_ACTION);
         ASSERT_TRUE(WaitFor([&] { return !IsWindow(window); }, kWaitMs))
-            << "the window stayed after a successful installation";
+            << "the window stayed after a successful installation: " << Shown(ReadWindow(window));
     }
 
     std::map<std::wstring, std::wstring> Report()
@@ -157,6 +167,7 @@ protected:
     std::vector<std::wstring> appDefaults_;
     std::vector<HWND> windows_;  // every installer window of the road, in order
     DWORD serviceFound_ = 0;     // wuauserv's start type before the test
+    std::wstring setAside_;      // where a test put the real download folder for the time it runs
 };
 
 TEST_F(InstallationRoad, Windows10FromNoRuntimeToThePayload)
@@ -309,6 +320,65 @@ TEST_F(InstallationRoad, ARestartAfterTheFirstUpdateContinuesWithTheSecond)
     EXPECT_NE(std::wstring::npos, lines[5].find(L"kb4474419-v3-x64.msu")) << Utf8(lines[5]);
     EXPECT_EQ(0u, lines[7].find(L"runtime ")) << Utf8(lines[7]);
     PayloadRunsOnTheNextStart(host);
+}
+
+// The first update does not apply to this machine (a newer servicing stack has superseded it, say): its installer
+// answers 0x80240017 and leaves nothing in the servicing store. Its window closes as after a success, and the same run
+// goes on with the second update and then the runtime, without a restart notice.
+TEST_F(InstallationRoad, AnUpdateThatDoesNotApplyLeadsToTheNextStep)
+{
+    std::wstring host = HostAs(L"win7");
+    SetEnvironmentVariableW(L"ROAD_WUSA_EXIT_KB4490628", L"0x80240017");
+    SetEnvironmentVariableW(L"ROAD_WUSA_EXIT_KB4474419", L"0");
+    NoticeWatcher watcher(IDOK);
+    RunningHost first = StartHost(host, kUserArgs);
+    ASSERT_TRUE(first.started);
+    DownloadAndInstall(kServicingStackTitle);
+    DownloadAndInstall(kSha2Title);
+    DownloadAndInstall(kRuntimeTitle);
+    ChildResult run = FinishHost(&first, kWaitMs);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(0u, run.exitCode) << "the runtime window's result";
+    EXPECT_TRUE(watcher.Seen().empty()) << "a notice";
+    std::vector<std::wstring> lines = RoadLines(log_);
+    ASSERT_EQ(6u, lines.size()) << "each update's installer once, then the runtime's";
+    EXPECT_NE(std::wstring::npos, lines[1].find(L"kb4490628-x64.msu")) << Utf8(lines[1]);
+    EXPECT_NE(std::wstring::npos, lines[3].find(L"kb4474419-v3-x64.msu")) << Utf8(lines[3]);
+    EXPECT_EQ(0u, lines[5].find(L"runtime ")) << Utf8(lines[5]);
+}
+
+// A file, not a folder, holding the download folder's name in the temporary folder: every download would fail to
+// write there, so the road ends before any window with the notice for the package's place and the runtime window's
+// result, 2, passed on. The file stays as it was.
+TEST_F(InstallationRoad, AFileNamedLikeTheDownloadFolderEndsTheRoadWithItsNotice)
+{
+    std::wstring host = HostAs(L"win10");
+    std::wstring folder = DownloadFolder();
+    folder.pop_back();
+    setAside_ = folder + L"-set-aside";
+    RemoveTree(setAside_);
+    if (IsFolder(folder)) {
+        ASSERT_TRUE(MoveFileExW(folder.c_str(), setAside_.c_str(), 0));
+    }
+    const char content[] = "not a folder";
+    ASSERT_TRUE(WriteBytes(folder, content, sizeof(content) - 1));
+
+    NoticeWatcher watcher(IDOK);
+    RunningHost running = StartHost(host, kUserArgs);
+    ASSERT_TRUE(running.started);
+    bool window = WatchUntilHostEnds(running, kWaitMs);
+    ChildResult run = FinishHost(&running, 5000);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(2u, run.exitCode);
+    EXPECT_FALSE(window) << "a window opened over a download folder that cannot hold a package";
+    std::vector<SeenNotice> seen = watcher.Seen();
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ(window_text::kNoPackagePath, seen[0].text);
+    EXPECT_TRUE(seen[0].hasOk);
+    EXPECT_FALSE(seen[0].hasCancel);
+    std::string now;
+    EXPECT_TRUE(ReadBytes(folder, &now) && now == content) << "the file was touched";
+    EXPECT_FALSE(FileExists(report_)) << "the payload started";
 }
 
 // A package downloaded in one run and not installed stays verified in the download folder: the next start offers

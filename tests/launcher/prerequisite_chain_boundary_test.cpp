@@ -16,7 +16,8 @@
 
 namespace {
 
-const DWORD kAlreadyInstalled = 0x240006;
+const DWORD kAlreadyInstalled = 0x240006;  // WU_S_ALREADY_INSTALLED
+const DWORD kNotApplicable = 0x80240017;    // WU_E_NOT_APPLICABLE
 const wchar_t kRestartText[] =
     L"Windows 补丁已安装，需要重启后才能继续。\r\n\r\n请保存收银数据并重启电脑；重启后再次打开本程序，将自动继续下一步。";
 
@@ -188,6 +189,9 @@ TEST(PrerequisiteChain, EveryResultAfterTheFirstUpdateWindow)
         {"3010: restart, the second update not probed", Win7({3010}), {kSsu64}, {kSsu}, true, 1},
         {"0x240006: the next step without a second probe", Win7({kAlreadyInstalled, 0, 0}), {kSsu64, kSha64, kNet},
          {kSsu, kSha, kSha}, false, 0},
+        // An update this machine does not need (superseded, say): never listed, so a probe would stop here for ever.
+        {"0x80240017: the next step without a second probe and without a notice", Win7({kNotApplicable, 0, 0}),
+         {kSsu64, kSha64, kNet}, {kSsu, kSha, kSha}, false, 0},
         {"1223 (closed): 1, nothing more", Win7({1223}), {kSsu64}, {kSsu}, false, 1},
         {"1641 (restart begun by the installer): 1 without a notice", Win7({1641}), {kSsu64}, {kSsu}, false, 1},
         {"2 (no window): 1", Win7({2}), {kSsu64}, {kSsu}, false, 1},
@@ -210,6 +214,8 @@ TEST(PrerequisiteChain, EveryResultAfterTheSecondUpdateWindow)
         {"3010: restart", Win7({3010}, true), {kSha64}, {kSsu, kSha}, true, 1},
         {"0x240006: the runtime window without a second probe", Win7({kAlreadyInstalled, 7}, true), {kSha64, kNet},
          {kSsu, kSha}, false, 7},
+        {"0x80240017: the runtime window without a second probe", Win7({kNotApplicable, 7}, true), {kSha64, kNet},
+         {kSsu, kSha}, false, 7},
         {"1223: 1", Win7({1223}, true), {kSha64}, {kSsu, kSha}, false, 1},
         {"1641: 1 without a notice", Win7({1641}, true), {kSha64}, {kSsu, kSha}, false, 1},
         {"2: 1", Win7({2}, true), {kSha64}, {kSsu, kSha}, false, 1},
@@ -225,7 +231,8 @@ TEST(PrerequisiteChain, EveryResultAfterTheSecondUpdateWindow)
 
 TEST(PrerequisiteChain, TheRuntimeWindowsResultIsTheExitCodeUnchanged)
 {
-    for (DWORD result : {0u, 1u, 2u, 1223u, 1641u, 3010u, 0x240006u, 0xFFFFFFFFu}) {
+    // 0x80240017 included: from the runtime's installer it is an ordinary failure, passed on.
+    for (DWORD result : {0u, 1u, 2u, 1223u, 1641u, 3010u, 0x240006u, 0x80240017u, 0xFFFFFFFFu}) {
         for (bool windows7 : {true, false}) {
             Machine m = Win7({result}, true, true);
             m.minor = windows7 ? 1 : 2;

@@ -32,7 +32,7 @@ bool ParseDigest(const std::string &hex, BYTE *digest)
 
 DownloadServer LoadServer()
 {
-    DownloadServer server = {false, 0, 0, 0, 0, {}, L""};
+    DownloadServer server = {false, 0, 0, 0, 0, 0, {}, L""};
     wchar_t unixPath[1024];
     DWORD length = GetEnvironmentVariableW(L"DOWNLOAD_BENCH_INFO", unixPath, 1024);
     if (length == 0 || length >= 1024) {
@@ -66,6 +66,8 @@ DownloadServer LoadServer()
             server.httpsPort = std::atoi(value.c_str());
         } else if (key == "closed_port") {
             server.closedPort = std::atoi(value.c_str());
+        } else if (key == "tls13_port") {
+            server.tls13Port = std::atoi(value.c_str());
         } else if (key == "missing_length") {
             server.missingLength = std::strtoull(value.c_str(), nullptr, 10);
         } else if (key == "fixture") {
@@ -80,7 +82,7 @@ DownloadServer LoadServer()
             }
         }
     }
-    server.loaded = server.httpPort != 0 && server.httpsPort != 0 && server.closedPort != 0;
+    server.loaded = server.httpPort != 0 && server.httpsPort != 0 && server.closedPort != 0 && server.tls13Port != 0;
     EXPECT_TRUE(server.loaded) << "the download server's info file is incomplete";
     return server;
 }
@@ -125,6 +127,11 @@ std::wstring DownloadServer::Http(const std::wstring &route) const
 std::wstring DownloadServer::Https(const std::wstring &route) const
 {
     return L"https://localhost:" + std::to_wstring(httpsPort) + L"/" + route;
+}
+
+std::wstring DownloadServer::HttpsTls13Only(const std::wstring &route) const
+{
+    return L"https://localhost:" + std::to_wstring(tls13Port) + L"/" + route;
 }
 
 const DownloadServer &Served()

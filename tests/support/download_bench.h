@@ -48,6 +48,7 @@ struct DownloadServer {
     int httpPort;
     int httpsPort;
     int closedPort;  // bound by the server, never listening: connections are refused
+    int tls13Port;   // speaks TLS 1.3 only: a client offering TLS 1.0 to 1.2 fails its handshake
     ULONGLONG missingLength;  // length of the server's 404 body
     std::vector<ServedFixture> fixtures;
 
@@ -58,6 +59,7 @@ struct DownloadServer {
     std::string RecordedRequest(const std::wstring &token) const;
     std::wstring Http(const std::wstring &route) const;   // http://127.0.0.1:port/route
     std::wstring Https(const std::wstring &route) const;  // https://localhost:port/route (the certificate's name)
+    std::wstring HttpsTls13Only(const std::wstring &route) const;  // the same on the TLS 1.3 port
 };
 
 // Read once from the file that DOWNLOAD_BENCH_INFO names (a Unix path; Wine's Z: drive reaches it).

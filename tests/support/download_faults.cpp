@@ -24,6 +24,7 @@ struct State {
     int counts[kCallKinds];
     Records records;
     std::function<void()> beforeFailure;
+    std::function<void()> afterRequestOpened;
     HANDLE partFile;
     HINTERNET blockedOn;
     HANDLE closedEvent;  // set when blockedOn is closed
@@ -189,6 +190,7 @@ void Reset()
     }
     state.records = Records();
     state.beforeFailure = std::function<void()>();
+    state.afterRequestOpened = std::function<void()>();
     state.partFile = INVALID_HANDLE_VALUE;
     state.refuseReadOnlyTargets = false;
 }
@@ -215,6 +217,12 @@ void BeforeFailure(const std::function<void()> &action)
 {
     Locked locked;
     Shared().beforeFailure = action;
+}
+
+void AfterRequestOpened(const std::function<void()> &action)
+{
+    Locked locked;
+    Shared().afterRequestOpened = action;
 }
 
 void RefuseReadOnlyTargets()
@@ -302,6 +310,14 @@ HINTERNET WINAPI WinHttpOpenRequest(HINTERNET connection, LPCWSTR verb, LPCWSTR 
     }
     HINTERNET request = real(connection, verb, object, version, referrer, acceptTypes, flags);
     RecordOpened(request);
+    std::function<void()> after;
+    {
+        faults::Locked locked;
+        after = faults::Shared().afterRequestOpened;
+    }
+    if (request != nullptr && after) {
+        after();
+    }
     return request;
 }
 
@@ -361,6 +377,11 @@ BOOL WINAPI WinHttpSetOption(HINTERNET handle, DWORD option, LPVOID buffer, DWOR
     {
         faults::Locked locked;
         faults::Shared().records.options.push_back({handle, option, value, length});
+    }
+    DWORD error = 0;
+    if (Consult(faults::kSetOption, nullptr, &error)) {
+        SetLastError(error);
+        return FALSE;
     }
     return real(handle, option, buffer, length);
 }

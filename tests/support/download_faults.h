@@ -1,5 +1,5 @@
 // Scripted failures of the platform calls the download engine makes, for what this platform will not produce on its
-// own: a secure-channel failure (12175), a close that interrupts a blocked call, the codes of a timeout or a dropped
+// own: a secure-channel failure (12175), a refused protocol option, a close that interrupts a blocked call, the codes of a timeout or a dropped
 // connection, a failing WinHttpOpen, and failing file calls. Linking download_faults.cpp into a test program puts a
 // stand-in in front of each of those imports (the WinHTTP functions themselves, the kernel32 import pointers); every
 // stand-in forwards to the real function unless the test has scripted its failure, and records what passed through.
@@ -24,6 +24,7 @@ enum Call {
     kCreatePart,  // CreateFileW of a ".part" file
     kWritePart,   // WriteFile to that file
     kMove,        // MoveFileExW
+    kSetOption,   // WinHttpSetOption
     kCallKinds
 };
 
@@ -39,6 +40,9 @@ void ShortWrite(int occurrence);
 void BlockUntilClosed(Call call, int occurrence, DWORD error);
 // Runs on the calling thread just before any scripted failure is reported (e.g. to play the window's cancellation).
 void BeforeFailure(const std::function<void()> &action);
+// Runs on the calling thread just after WinHttpOpenRequest has opened a request handle, before the engine goes on
+// (e.g. to play a cancellation that comes in the moment before the engine publishes the handle).
+void AfterRequestOpened(const std::function<void()> &action);
 // True while a scripted call is blocked.
 bool Blocked();
 // From now until Reset, MoveFileExW refuses to replace a read-only file with ERROR_ACCESS_DENIED, as Windows does

@@ -1,8 +1,8 @@
 // The installation road's update installer, started in place of the system's wusa by the host's process stand-in: it
 // records its process id, the start type of the Windows Update service as it finds it (the Start value, 4 disabled,
-// 3 on demand, 2 automatic) and its arguments, waits if the test asks (ROAD_WUSA_WAIT_MS), marks the update named in the package's file name installed in the servicing store (as the
-// real installer does once it has run) and exits with the code the test chose for that update
-// (ROAD_WUSA_EXIT_KB<digits>, default 0).
+// 3 on demand, 2 automatic) and its arguments, waits if the test asks (ROAD_WUSA_WAIT_MS), marks the update named in
+// the package's file name installed in the servicing store (as the real installer does once it has run, unless the
+// update does not apply) and exits with the code the test chose for that update (ROAD_WUSA_EXIT_KB<digits>, default 0).
 #include <windows.h>
 #include <stdio.h>
 #include <wctype.h>
@@ -49,16 +49,19 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
                L"Package_for_%s~31bf3856ad364e35~amd64~~6.1.1.0",
                kb);
     key[511] = L'\0';
+    wchar_t variable[64];
+    _snwprintf(variable, 63, L"ROAD_WUSA_EXIT_%s", kb);
+    variable[63] = L'\0';
+    DWORD exitCode = ChosenExitCode(variable, 0);
+    // An update that does not apply (WU_E_NOT_APPLICABLE) is not installed, and the store does not list it.
     HKEY opened = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &opened,
+    if (exitCode != 0x80240017 &&
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &opened,
                         nullptr) == ERROR_SUCCESS) {
         DWORD installed = 0x70;
         RegSetValueExW(opened, L"CurrentState", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&installed),
                        sizeof(installed));
         RegCloseKey(opened);
     }
-    wchar_t variable[64];
-    _snwprintf(variable, 63, L"ROAD_WUSA_EXIT_%s", kb);
-    variable[63] = L'\0';
-    return static_cast<int>(ChosenExitCode(variable, 0));
+    return static_cast<int>(exitCode);
 }
