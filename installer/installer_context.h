@@ -36,7 +36,8 @@ struct InstallerContext {
 };
 
 // Checked wherever the record is compiled, the 32-bit product included, which is the build where they can fail: its
-// 8-byte interlocked operations need naturally aligned counters, and the other subsystems rely on the field order.
+// 8-byte interlocked operations need naturally aligned counters. The field order is the record's documented one; no
+// code reads a field by its offset, so the order check only keeps the declaration and its description together.
 static_assert(alignof(InstallerContext) >= 8, "the record must be 8-byte aligned");
 static_assert(offsetof(InstallerContext, bytesReceived) % 8 == 0, "bytesReceived must be 8-byte aligned");
 static_assert(offsetof(InstallerContext, bytesTotal) % 8 == 0, "bytesTotal must be 8-byte aligned");
