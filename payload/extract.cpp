@@ -83,6 +83,17 @@ static bool HoldsBytes(HANDLE file, const BYTE *bytes, DWORD size)
     return true;
 }
 
+// The held handle of the copy at path when its bytes are the payload's, else INVALID_HANDLE_VALUE.
+static HANDLE HoldMatchingCopy(const wchar_t *path, const BYTE *bytes, DWORD size)
+{
+    HANDLE held = OpenHeld(path);
+    if (!HoldsBytes(held, bytes, size) && held != INVALID_HANDLE_VALUE) {
+        CloseHandle(held);
+        held = INVALID_HANDLE_VALUE;
+    }
+    return held;
+}
+
 // The whole copy is on the disk before its name is the final one.
 static bool WriteFlushedCopy(const wchar_t *path, const BYTE *bytes, DWORD size)
 {
@@ -111,12 +122,9 @@ static void ClearBlockingAttributes(const wchar_t *path)
 // of a copy that matches, or INVALID_HANDLE_VALUE.
 static HANDLE ReplaceCopy(const wchar_t *path, const wchar_t *temporary, const BYTE *bytes, DWORD size)
 {
-    HANDLE held = OpenHeld(path);
-    if (HoldsBytes(held, bytes, size)) {
-        return held;  // another host has just put it there
-    }
+    HANDLE held = HoldMatchingCopy(path, bytes, size);
     if (held != INVALID_HANDLE_VALUE) {
-        CloseHandle(held);
+        return held;  // another host has just put it there
     }
     if (WriteFlushedCopy(temporary, bytes, size)) {
         ClearBlockingAttributes(path);
@@ -124,16 +132,16 @@ static HANDLE ReplaceCopy(const wchar_t *path, const wchar_t *temporary, const B
         MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     }
     DeleteFileW(temporary);  // still there only when the write or the move failed
-    held = OpenHeld(path);
-    if (!HoldsBytes(held, bytes, size) && held != INVALID_HANDLE_VALUE) {
-        CloseHandle(held);
-        held = INVALID_HANDLE_VALUE;
-    }
-    return held;
+    return HoldMatchingCopy(path, bytes, size);
 }
 
 bool ExtractPayload(wchar_t *path, HANDLE *heldFile)
 {
+    HANDLE held = INVALID_HANDLE_VALUE;
+    HANDLE lock = nullptr;
+    bool locked = false;
+    wchar_t lockName[64];
+
     *heldFile = INVALID_HANDLE_VALUE;
     wchar_t folder[MAX_PATH];
     if (!PrepareRuntimeFolder(folder)) {
@@ -176,33 +184,33 @@ bool ExtractPayload(wchar_t *path, HANDLE *heldFile)
     }
 
     // The usual start: the copy is there and matches.
-    HANDLE held = OpenHeld(path);
-    if (HoldsBytes(held, bytes, size)) {
-        *heldFile = held;
-        return true;
-    }
+    held = HoldMatchingCopy(path, bytes, size);
     if (held != INVALID_HANDLE_VALUE) {
-        CloseHandle(held);
+        goto cleanup;
     }
 
     // Hosts of this payload take turns to replace it, so that one never checks the copy while another moves its own
     // into place (a move opens the old copy for an instant). The turn is a courtesy, not a guard: whoever holds the
     // name too long is not waited for, since the check alone decides what runs.
-    wchar_t lockName[64];
     FormatBounded(lockName, 64, L"Local\\Oristane.Velvaro.Extract.%08X", hash);
-    HANDLE lock = CreateMutexW(nullptr, FALSE, lockName);
-    DWORD waited = lock != nullptr ? WaitForSingleObject(lock, kExtractTurnWaitMs) : WAIT_FAILED;
-    bool locked = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    lock = CreateMutexW(nullptr, FALSE, lockName);
+    if (lock != nullptr) {
+        DWORD waited = WaitForSingleObject(lock, kExtractTurnWaitMs);
+        locked = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    }
 
     // A new copy is about to be written: copies that earlier starts never moved into place go first.
     RemoveStaleCopies(folder);
-    *heldFile = ReplaceCopy(path, temporary, bytes, size);
+    held = ReplaceCopy(path, temporary, bytes, size);
 
+cleanup:
     if (locked) {
         ReleaseMutex(lock);
     }
     if (lock != nullptr) {
         CloseHandle(lock);
     }
-    return *heldFile != INVALID_HANDLE_VALUE;
+    // Not released: the copy stays held for the caller until its payload has run.
+    *heldFile = held;
+    return held != INVALID_HANDLE_VALUE;
 }

@@ -19,32 +19,23 @@ static BOOL WINAPI KeepWaitingOnInterrupt(DWORD event)
     return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
 }
 
-// The console goes back before any notice, its handler before it.
-static void ReturnConsole(bool attached)
+// The handler goes before the console it answers for.
+static void ReturnConsole()
 {
-    if (attached) {
-        SetConsoleCtrlHandler(KeepWaitingOnInterrupt, FALSE);
-        FreeConsole();
-    }
+    SetConsoleCtrlHandler(KeepWaitingOnInterrupt, FALSE);
+    FreeConsole();
 }
 
-static DWORD FailLaunch(const wchar_t *text)
+// Process creation failed: the notice names the cause.
+static const wchar_t *DescribeStartFailure(DWORD error, wchar_t *notice)
 {
-    ShowNotice(text, kNoticeErrorStyle);
-    return 2;
-}
-
-// Process creation failed: the console goes back before the notice, and the notice names the cause.
-static DWORD ReportStartFailure(DWORD error)
-{
-    wchar_t notice[256];
     if (error == kErrorElevationRequired) {
         CopyBounded(notice, 256,
                     L"程序组件需要管理员权限，但未能完成 UAC 提权。\r\n请右键选择“以管理员身份运行”后重试。");
     } else {
         FormatBounded(notice, 256, L"程序组件启动失败（Win32 错误 %lu）。\r\n请确认安全软件未阻止程序运行。", error);
     }
-    return FailLaunch(notice);
+    return notice;
 }
 
 // OleInitialize gave this thread a window, and a thread that owns windows must keep delivering messages while it
@@ -83,52 +74,86 @@ static void WaitDeliveringMessages(HANDLE process)
 
 DWORD LaunchPayload(const wchar_t *payloadPath)
 {
+    wchar_t *commandLine = nullptr;
+    bool consoleAttached = false;
+    PROCESS_INFORMATION process = {};
+    STARTUPINFOW startup = {};
     wchar_t hostPath[MAX_PATH];
-    DWORD hostLength = GetModuleFileNameW(nullptr, hostPath, MAX_PATH);
+    DWORD hostLength = 0;
+    const wchar_t *arguments = nullptr;
+    SIZE_T capacity = 0;
+    HRESULT formatted = S_OK;
+    BOOL started = FALSE;
+    bool startFailed = false;
+    DWORD startError = ERROR_SUCCESS;
+    wchar_t startFailure[256];
+    const wchar_t *notice = nullptr;
+    DWORD exitCode = 2;
+
+    hostLength = GetModuleFileNameW(nullptr, hostPath, MAX_PATH);
     if (hostLength == 0 || hostLength >= MAX_PATH) {
-        return FailLaunch(L"无法确定启动器路径。");
+        notice = L"无法确定启动器路径。";
+        goto cleanup;
     }
     // The payload finds its host through this variable; a failure to set it is the payload's to notice.
     SetEnvironmentVariableW(L"RUDUDOVA_MERCHANT_HOST_PATH", hostPath);
 
-    const wchar_t *arguments = SkipProgramName(GetCommandLineW());
-    SIZE_T capacity = static_cast<SIZE_T>(lstrlenW(payloadPath)) + static_cast<SIZE_T>(lstrlenW(arguments)) + 8;
+    arguments = SkipProgramName(GetCommandLineW());
+    capacity = static_cast<SIZE_T>(lstrlenW(payloadPath)) + static_cast<SIZE_T>(lstrlenW(arguments)) + 8;
     // CreateProcessW may write to its command line, so it gets a buffer of its own.
-    wchar_t *commandLine = static_cast<wchar_t *>(LocalAlloc(LMEM_FIXED, capacity * sizeof(wchar_t)));
+    commandLine = static_cast<wchar_t *>(LocalAlloc(LMEM_FIXED, capacity * sizeof(wchar_t)));
     if (commandLine == nullptr) {
-        return FailLaunch(L"无法分配启动参数内存。");
+        notice = L"无法分配启动参数内存。";
+        goto cleanup;
     }
-    HRESULT formatted = arguments[0] != L'\0'
-                            ? FormatBounded(commandLine, capacity, L"\"%s\" %s", payloadPath, arguments)
-                            : FormatBounded(commandLine, capacity, L"\"%s\"", payloadPath);
+    formatted = arguments[0] != L'\0' ? FormatBounded(commandLine, capacity, L"\"%s\" %s", payloadPath, arguments)
+                                      : FormatBounded(commandLine, capacity, L"\"%s\"", payloadPath);
     if (FAILED(formatted)) {
-        LocalFree(commandLine);
-        return FailLaunch(L"无法生成托管程序启动参数。");
+        notice = L"无法生成托管程序启动参数。";
+        goto cleanup;
     }
 
     // Started from Explorer there is no console to attach to; that is silent.
-    bool consoleAttached = WantsConsole(arguments) && AttachConsole(ATTACH_PARENT_PROCESS);
+    consoleAttached = WantsConsole(arguments) && AttachConsole(ATTACH_PARENT_PROCESS);
     if (consoleAttached) {
         SetConsoleCtrlHandler(KeepWaitingOnInterrupt, TRUE);
     }
 
-    STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessW(payloadPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                  &process);
-    DWORD error = GetLastError();
+    started = CreateProcessW(payloadPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                             &process);
+    startError = GetLastError();
+    // The one release ahead of the cleanup: the buffer is no use once the process exists, and the wait below can
+    // last a working day.
     LocalFree(commandLine);
-
+    commandLine = nullptr;
     if (!started) {
-        ReturnConsole(consoleAttached);
-        return ReportStartFailure(error);
+        startFailed = true;
+        goto cleanup;
     }
+
     WaitDeliveringMessages(process.hProcess);
-    DWORD exitCode = 1;
+    exitCode = 1;
     GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    ReturnConsole(consoleAttached);
+
+cleanup:
+    // A failed creation leaves nothing of its structure to close, whatever it wrote there.
+    if (started) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    if (consoleAttached) {
+        ReturnConsole();
+    }
+    if (commandLine != nullptr) {
+        LocalFree(commandLine);
+    }
+    // Notices come last: the terminal is the user's again before a box waits for them.
+    if (startFailed) {
+        notice = DescribeStartFailure(startError, startFailure);
+    }
+    if (notice != nullptr) {
+        ShowNotice(notice, kNoticeErrorStyle);
+    }
     return exitCode;
 }
