@@ -341,10 +341,10 @@ TEST_F(InstallationRoad, AnUpdateThatDoesNotApplyLeadsToTheNextStep)
     EXPECT_EQ(0u, run.exitCode) << "the runtime window's result";
     EXPECT_TRUE(watcher.Seen().empty()) << "a notice";
     std::vector<std::wstring> lines = RoadLines(log_);
-    ASSERT_EQ(6u, lines.size()) << "each update's installer once, then the runtime's";
-    EXPECT_NE(std::wstring::npos, lines[1].find(L"kb4490628-x64.msu")) << Utf8(lines[1]);
-    EXPECT_NE(std::wstring::npos, lines[3].find(L"kb4474419-v3-x64.msu")) << Utf8(lines[3]);
-    EXPECT_EQ(0u, lines[5].find(L"runtime ")) << Utf8(lines[5]);
+    ASSERT_EQ(8u, lines.size()) << "each update's installer once, then the runtime's";
+    EXPECT_NE(std::wstring::npos, lines[2].find(L"kb4490628-x64.msu")) << Utf8(lines[2]);
+    EXPECT_NE(std::wstring::npos, lines[5].find(L"kb4474419-v3-x64.msu")) << Utf8(lines[5]);
+    EXPECT_EQ(0u, lines[7].find(L"runtime ")) << Utf8(lines[7]);
 }
 
 // A file, not a folder, holding the download folder's name in the temporary folder: every download would fail to
