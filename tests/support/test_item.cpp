@@ -45,16 +45,13 @@ PackageFacts PackageOfFile(const std::wstring &path)
 
 TestItem::TestItem(const PackageFacts &package, const std::wstring &fileName, bool update,
                    const std::wstring &primaryUrl, const std::wstring &fallbackUrl)
-    : fileName_(), primary_(), fallback_(), sha256_(), valid_(package.valid), item_()
+    : fileName_(fileName), primary_(), fallback_(fallbackUrl), sha256_(), valid_(package.valid), item_()
 {
-    lstrcpynW(fileName_, fileName.c_str(), ARRAYSIZE(fileName_));
-    lstrcpynW(fallback_, fallbackUrl.c_str(), ARRAYSIZE(fallback_));
     SetPrimaryUrl(primaryUrl);
     CopyMemory(sha256_, package.sha256, sizeof(sha256_));
     item_.displayName = update ? L"Windows 7 测试更新 (KB0000001)" : L"Microsoft .NET Framework 4.8（测试）";
-    item_.fileName = fileName_;
-    item_.primaryUrl = primary_;
-    item_.fallbackUrl = fallbackUrl.empty() ? nullptr : fallback_;
+    item_.fileName = fileName_.c_str();
+    item_.fallbackUrl = fallback_.empty() ? nullptr : fallback_.c_str();
     item_.infoPageUrl = L"https://localhost/info-page";
     item_.expectedSize = package.size;
     item_.sha256 = sha256_;
@@ -63,7 +60,8 @@ TestItem::TestItem(const PackageFacts &package, const std::wstring &fileName, bo
 
 void TestItem::SetPrimaryUrl(const std::wstring &url)
 {
-    lstrcpynW(primary_, url.c_str(), ARRAYSIZE(primary_));
+    primary_ = url;
+    item_.primaryUrl = primary_.c_str();
 }
 
 }  // namespace bench

@@ -33,9 +33,9 @@ public:
     void SetPrimaryUrl(const std::wstring &url);
 
 private:
-    wchar_t fileName_[MAX_PATH];
-    wchar_t primary_[512];
-    wchar_t fallback_[512];
+    std::wstring fileName_;
+    std::wstring primary_;  // of any length: a test may pass an address too long for any buffer
+    std::wstring fallback_;
     BYTE sha256_[32];
     bool valid_;
     PrerequisiteItem item_;
