@@ -26,24 +26,8 @@ cd "$(dirname "$0")/.."
 tree=$(cd "${1:-build/x64-test}" && pwd)
 rounds=${2:-3}
 scheme=${BENCH_SCHEME:-http}
-. tests/bench/wine-env.sh
-loader=$(sed -n 's/^HOST_WINE_LOADER:[A-Z]*=//p' "$tree/CMakeCache.txt")
-loader=${loader:-$WINE64}
-
-cmake --build "$tree" --target download_benchmark bench_ready >/dev/null
-export WINEPREFIX=$tree/wineprefix
-stop_wineserver=true
-wineserver_running && stop_wineserver=false   # a server already running (a test run's) stays
-server_dir=$tree/download-benchmark
-tests/bench/setup.sh "$loader" "$tree/bin/bench_ready.exe" >/dev/null
-stop() {
-  tests/bench/download_server.sh stop "$server_dir" >/dev/null || true
-  $stop_wineserver && tests/bench/teardown.sh >/dev/null || true
-}
-trap stop EXIT
-tests/bench/download_server.sh start "$server_dir" --big ${BENCH_SIZE:+--big-size "$BENCH_SIZE"} >/dev/null
-
-info=$server_dir/server.txt
+benchmark=download_benchmark server_dir=$tree/download-benchmark
+. tests/bench/benchmark-setup.sh
 port_of() { sed -n "s/^$1=//p" "$info"; }
 fixture_of() { sed -n "s/^fixture=$1 //p" "$info"; }
 if [ "$scheme" = https ]; then base="https://localhost:$(port_of https_port)"; else base="http://127.0.0.1:$(port_of http_port)"; fi

@@ -13,24 +13,8 @@
 set -eu -o pipefail
 cd "$(dirname "$0")/.."
 tree=$(cd "${1:-build/x64-test}" && pwd)
-. tests/bench/wine-env.sh
-loader=$(sed -n 's/^HOST_WINE_LOADER:[A-Z]*=//p' "$tree/CMakeCache.txt")
-loader=${loader:-$WINE64}
-
-cmake --build "$tree" --target installer_window_benchmark bench_ready >/dev/null
-export WINEPREFIX=$tree/wineprefix
-stop_wineserver=true
-wineserver_running && stop_wineserver=false   # a server already running (a test run's) stays
-server_dir=$tree/window-benchmark
-tests/bench/setup.sh "$loader" "$tree/bin/bench_ready.exe" >/dev/null
-stop() {
-  tests/bench/download_server.sh stop "$server_dir" >/dev/null || true
-  $stop_wineserver && tests/bench/teardown.sh >/dev/null || true
-}
-trap stop EXIT
-tests/bench/download_server.sh start "$server_dir" --big ${BENCH_SIZE:+--big-size "$BENCH_SIZE"} >/dev/null
-
-info=$server_dir/server.txt
+benchmark=installer_window_benchmark server_dir=$tree/window-benchmark
+. tests/bench/benchmark-setup.sh
 port=$(sed -n 's/^http_port=//p' "$info")
 read -r size sha <<<"$(sed -n 's/^fixture=big.exe //p' "$info")"
 echo "window responsiveness: $size bytes over http loopback"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "common/notice.h"
+#include "support/expected_text.h"
 #include "support/notice_watcher.h"
 #include "support/stand_in.h"
 
@@ -101,13 +102,13 @@ TEST(Notice, ShowsTheTextUnderTheOneCaptionWithTheStylesButtons)
         ShowNotice(L"第一行\r\n第二行", c.style);
         std::vector<bench::SeenNotice> seen = watcher.Seen();
         ASSERT_EQ(1u, seen.size());
-        EXPECT_EQ(L"Qumo盒子检测工具", seen[0].caption);
+        EXPECT_EQ(bench::text::kCaption, seen[0].caption);
         EXPECT_EQ(L"第一行\r\n第二行", seen[0].text);
         EXPECT_TRUE(seen[0].hasOk);
         EXPECT_EQ(c.hasCancel, seen[0].hasCancel);
         EXPECT_TRUE(seen[0].hasIcon);
     }
-    EXPECT_STREQ(L"Qumo盒子检测工具", kNoticeCaption);
+    EXPECT_STREQ(bench::text::kCaption, kNoticeCaption);
 }
 
 }  // namespace

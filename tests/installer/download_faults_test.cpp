@@ -16,19 +16,22 @@
 #include "installer/download.h"
 #include "support/bench.h"
 #include "support/download_bench.h"
+#include "support/expected_text.h"
 #include "support/download_faults.h"
+#include "support/utf8.h"
 
 namespace {
 
 using bench::DownloadOutcome;
 using bench::Served;
-using bench::ServedItem;
+using bench::PackageServed;
+using bench::TestItem;
 using bench::kStale;
 using namespace bench::text;
 
 const DWORD kSecureFailure = 12175;       // ERROR_WINHTTP_SECURE_FAILURE
 const DWORD kSecureChannelError = 12157;  // ERROR_WINHTTP_SECURE_CHANNEL_ERROR
-const wchar_t kStatusBefore[] = L"正在连接微软下载服务器…";
+const wchar_t *const kStatusBefore = kConnecting;
 
 const char *CallName(faults::Call call)
 {
@@ -128,11 +131,12 @@ TEST_F(DownloadFaultsTest, ASecureChannelFailureFallsBackOnceToPlainHttp)
         SCOPED_TRACE(std::string(CallName(call)) + " " + std::to_string(error));
         faults::Reset();
         faults::Fail(call, 1, error);
-        ServedItem item(L"setup.exe", Served().Https(L"ok/setup.exe"), Served().Http(L"ok/setup.exe"));
+        TestItem item(PackageServed(L"setup.exe"), L"bench.exe", false,
+                      Served().Https(L"ok/setup.exe"), Served().Http(L"ok/setup.exe"));
         bench::StatusWindow window(kStatusBefore);
         DownloadOutcome outcome = Download(item.get(), &window);
 
-        EXPECT_TRUE(outcome.result) << bench::Printable(outcome.errorText);
+        EXPECT_TRUE(outcome.result) << bench::Utf8(outcome.errorText);
         EXPECT_STREQ(bench::kUntouched, outcome.errorText.c_str());
         EXPECT_EQ(item.get()->expectedSize, outcome.received);
         EXPECT_EQ(item.get()->expectedSize, bench::FileSize(package_));
@@ -185,13 +189,13 @@ TEST_F(DownloadFaultsTest, AfterTheFallbackTheSecondAttemptsResultStands)
         if (c.cancelAtFailure) {
             faults::BeforeFailure([this] { StoreFlag(&context_.cancelRequested, 1); });
         }
-        ServedItem item(L"setup.exe", Served().Https(L"ok/setup.exe"), c.fallback);
+        TestItem item(PackageServed(L"setup.exe"), L"bench.exe", false, Served().Https(L"ok/setup.exe"), c.fallback);
         bench::StatusWindow window(kStatusBefore);
         ASSERT_TRUE(bench::WriteBytes(package_, kStale, sizeof(kStale) - 1));
         DownloadOutcome outcome = Download(item.get(), &window);
 
         EXPECT_FALSE(outcome.result);
-        EXPECT_EQ(std::wstring(c.message), outcome.errorText) << bench::Printable(outcome.errorText);
+        EXPECT_EQ(std::wstring(c.message), outcome.errorText) << bench::Utf8(outcome.errorText);
         EXPECT_EQ(std::wstring(kFallbackNote), window.Text());
         EXPECT_EQ(1u, window.Texts().size());
         EXPECT_EQ(c.sessions, faults::Count(faults::kOpen)) << "a third attempt";
@@ -234,13 +238,13 @@ TEST_F(DownloadFaultsTest, NoFallbackWithoutAFallbackUrlOrForAnyOtherFailure)
                      (c.withFallback ? " with a fallback" : ""));
         faults::Reset();
         faults::Fail(c.call, 1, c.error);
-        ServedItem item(L"setup.exe", Served().Https(L"ok/setup.exe"),
-                        c.withFallback ? Served().Http(L"ok/setup.exe") : L"");
+        TestItem item(PackageServed(L"setup.exe"), L"bench.exe", false,
+                      Served().Https(L"ok/setup.exe"), c.withFallback ? Served().Http(L"ok/setup.exe") : L"");
         bench::StatusWindow window(kStatusBefore);
         DownloadOutcome outcome = Download(item.get(), &window);
 
         EXPECT_FALSE(outcome.result);
-        EXPECT_EQ(std::wstring(c.message), outcome.errorText) << bench::Printable(outcome.errorText);
+        EXPECT_EQ(std::wstring(c.message), outcome.errorText) << bench::Utf8(outcome.errorText);
         EXPECT_TRUE(window.Texts().empty()) << "a fallback note without a fallback";
         EXPECT_EQ(1, faults::Count(faults::kOpen)) << "a second attempt";
         ExpectNoFileLeft(outcome, nullptr);
@@ -271,12 +275,12 @@ TEST_F(DownloadFaultsTest, ErrorCodesMapToTheirMessagesAndACancellationWinsOverE
                 if (cancel) {
                     faults::BeforeFailure([this] { StoreFlag(&context_.cancelRequested, 1); });
                 }
-                ServedItem item(L"setup.exe", Served().Http(L"ok/setup.exe"));
+                TestItem item(PackageServed(L"setup.exe"), L"bench.exe", false, Served().Http(L"ok/setup.exe"));
                 bench::StatusWindow window(kStatusBefore);
                 DownloadOutcome outcome = Download(item.get(), &window);
                 EXPECT_FALSE(outcome.result);
                 EXPECT_EQ(std::wstring(cancel ? kCancelled : row.message), outcome.errorText)
-                    << bench::Printable(outcome.errorText);
+                    << bench::Utf8(outcome.errorText);
                 ExpectNoFileLeft(outcome, nullptr);
                 ExpectHandlesClosedOnce();
             }
@@ -293,7 +297,7 @@ TEST_F(DownloadFaultsTest, ClosingTheRequestInterruptsABlockedCall)
         faults::Reset();
         faults::BlockUntilClosed(call, call == faults::kQueryData || call == faults::kRead ? 3 : 1,
                                  ERROR_WINHTTP_OPERATION_CANCELLED);
-        ServedItem item(L"setup.exe", Served().Http(L"ok/setup.exe"));
+        TestItem item(PackageServed(L"setup.exe"), L"bench.exe", false, Served().Http(L"ok/setup.exe"));
         bench::StatusWindow window(kStatusBefore);
         ASSERT_TRUE(bench::WriteBytes(package_, kStale, sizeof(kStale) - 1));
         DWORD cancelledAt = 0;
@@ -344,12 +348,12 @@ TEST_F(DownloadFaultsTest, FailingFileCallsLeaveNoUnverifiedBytes)
         } else {
             faults::Fail(c.call, c.occurrence, c.error);
         }
-        ServedItem item(L"setup.exe", Served().Https(L"ok/setup.exe"));
+        TestItem item(PackageServed(L"setup.exe"), L"bench.exe", false, Served().Https(L"ok/setup.exe"));
         bench::StatusWindow window(kStatusBefore);
         ASSERT_TRUE(bench::WriteBytes(package_, kStale, sizeof(kStale) - 1));
         DownloadOutcome outcome = Download(item.get(), &window);
         EXPECT_FALSE(outcome.result);
-        EXPECT_EQ(std::wstring(c.message), outcome.errorText) << bench::Printable(outcome.errorText);
+        EXPECT_EQ(std::wstring(c.message), outcome.errorText) << bench::Utf8(outcome.errorText);
         EXPECT_EQ(c.occurrence, faults::Count(c.call)) << "the engine went on after the failure";
         ExpectNoFileLeft(outcome, c.staleSurvives ? kStale : nullptr);
         ExpectHandlesClosedOnce();
@@ -361,12 +365,12 @@ TEST_F(DownloadFaultsTest, FailingFileCallsLeaveNoUnverifiedBytes)
 TEST_F(DownloadFaultsTest, AReadOnlyOldPackageIsReplacedWhereTheSystemRefusesToReplaceIt)
 {
     faults::RefuseReadOnlyTargets();
-    ServedItem item(L"setup.exe", Served().Http(L"ok/setup.exe"));
+    TestItem item(PackageServed(L"setup.exe"), L"bench.exe", false, Served().Http(L"ok/setup.exe"));
     bench::StatusWindow window(kStatusBefore);
     ASSERT_TRUE(bench::WriteBytes(package_, kStale, sizeof(kStale) - 1));
     ASSERT_TRUE(SetFileAttributesW(package_.c_str(), FILE_ATTRIBUTE_READONLY));
     DownloadOutcome outcome = Download(item.get(), &window);
-    EXPECT_TRUE(outcome.result) << bench::Printable(outcome.errorText);
+    EXPECT_TRUE(outcome.result) << bench::Utf8(outcome.errorText);
     EXPECT_EQ(1, faults::Count(faults::kMove));
     EXPECT_EQ(item.get()->expectedSize, bench::FileSize(package_));
     EXPECT_FALSE(bench::FileExists(package_ + L".part"));
@@ -396,10 +400,11 @@ TEST_F(DownloadFaultsTest, EverySessionHasTheUserAgentTheDefaultProxyTls10To12An
         if (c.fallBack) {
             faults::Fail(faults::kSend, 1, kSecureFailure);
         }
-        ServedItem item(L"setup.exe", Served().Https(L"ok/setup.exe"), Served().Http(L"ok/setup.exe"));
+        TestItem item(PackageServed(L"setup.exe"), L"bench.exe", false,
+                      Served().Https(L"ok/setup.exe"), Served().Http(L"ok/setup.exe"));
         bench::StatusWindow window(kStatusBefore);
         DownloadOutcome outcome = Download(item.get(), &window);
-        EXPECT_TRUE(outcome.result) << bench::Printable(outcome.errorText);
+        EXPECT_TRUE(outcome.result) << bench::Utf8(outcome.errorText);
 
         faults::Records records = faults::Recorded();
         ASSERT_EQ(c.sessions, records.sessions.size());
@@ -455,11 +460,12 @@ TEST_F(DownloadFaultsTest, ARefusedProtocolSetIsNoReasonToStop)
         if (c.sendFailure != 0) {
             faults::Fail(faults::kSend, 1, c.sendFailure);
         }
-        ServedItem item(L"setup.exe", Served().Https(L"ok/setup.exe"), Served().Http(L"ok/setup.exe"));
+        TestItem item(PackageServed(L"setup.exe"), L"bench.exe", false,
+                      Served().Https(L"ok/setup.exe"), Served().Http(L"ok/setup.exe"));
         bench::StatusWindow window(kStatusBefore);
         DownloadOutcome outcome = Download(item.get(), &window);
 
-        EXPECT_TRUE(outcome.result) << bench::Printable(outcome.errorText);
+        EXPECT_TRUE(outcome.result) << bench::Utf8(outcome.errorText);
         EXPECT_EQ(item.get()->expectedSize, bench::FileSize(package_));
         EXPECT_EQ(c.sessions, faults::Count(faults::kSetOption)) << "the option was not asked for in every session";
         faults::Records records = faults::Recorded();
@@ -486,7 +492,8 @@ TEST_F(DownloadFaultsTest, ACancelJustBeforeTheRequestIsPublishedSendsNothing)
                 bench::CancelDownload(&context_);
             }
         });
-        ServedItem item(L"setup.exe", Served().Http(cancel ? L"stall-head" : L"ok/setup.exe"));
+        TestItem item(PackageServed(L"setup.exe"), L"bench.exe", false,
+                      Served().Http(cancel ? L"stall-head" : L"ok/setup.exe"));
         bench::StatusWindow window(kStatusBefore);
         DownloadOutcome outcome = Download(item.get(), &window);
 
@@ -499,7 +506,7 @@ TEST_F(DownloadFaultsTest, ACancelJustBeforeTheRequestIsPublishedSendsNothing)
             EXPECT_EQ(0, faults::Count(faults::kReceive));
             ExpectNoFileLeft(outcome, nullptr);
         } else {
-            EXPECT_TRUE(outcome.result) << bench::Printable(outcome.errorText);
+            EXPECT_TRUE(outcome.result) << bench::Utf8(outcome.errorText);
         }
         ExpectHandlesClosedOnce();
     }
@@ -507,10 +514,10 @@ TEST_F(DownloadFaultsTest, ACancelJustBeforeTheRequestIsPublishedSendsNothing)
 
 TEST_F(DownloadFaultsTest, ASuccessfulDownloadClosesItsHandlesInReverseOrder)
 {
-    ServedItem item(L"update.msu", Served().Https(L"ok/update.msu"), L"", true);
+    TestItem item(PackageServed(L"update.msu"), L"bench.msu", true, Served().Https(L"ok/update.msu"));
     bench::StatusWindow window(kStatusBefore);
     DownloadOutcome outcome = Download(item.get(), &window);
-    EXPECT_TRUE(outcome.result) << bench::Printable(outcome.errorText);
+    EXPECT_TRUE(outcome.result) << bench::Utf8(outcome.errorText);
     faults::Records records = faults::Recorded();
     ASSERT_EQ(3u, records.opened.size()) << "session, connection, request";
     EXPECT_EQ(std::vector<HINTERNET>(records.opened.rbegin(), records.opened.rend()), records.closed);

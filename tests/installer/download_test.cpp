@@ -16,6 +16,8 @@
 #include "installer/verify.h"
 #include "support/bench.h"
 #include "support/download_bench.h"
+#include "support/expected_text.h"
+#include "support/utf8.h"
 #include "support/wine_deviation.h"
 
 namespace {
@@ -23,7 +25,8 @@ namespace {
 using bench::DownloadOutcome;
 using bench::PrepareContext;
 using bench::Served;
-using bench::ServedItem;
+using bench::PackageServed;
+using bench::TestItem;
 using bench::kStale;
 using namespace bench::text;
 
@@ -91,7 +94,7 @@ protected:
     {
         ASSERT_TRUE(outcome.finished);
         EXPECT_FALSE(outcome.result);
-        EXPECT_EQ(std::wstring(message), outcome.errorText) << bench::Printable(outcome.errorText);
+        EXPECT_EQ(std::wstring(message), outcome.errorText) << bench::Utf8(outcome.errorText);
         EXPECT_TRUE(outcome.requestCleared);
         EXPECT_FALSE(bench::FileExists(package_ + L".part")) << "a .part file was left behind";
         if (item != nullptr) {
@@ -109,7 +112,7 @@ protected:
     void ExpectSuccess(const DownloadOutcome &outcome, const PrerequisiteItem *item, bool announced)
     {
         ASSERT_TRUE(outcome.finished);
-        EXPECT_TRUE(outcome.result) << bench::Printable(outcome.errorText);
+        EXPECT_TRUE(outcome.result) << bench::Utf8(outcome.errorText);
         EXPECT_STREQ(bench::kUntouched, outcome.errorText.c_str());
         EXPECT_EQ(item->expectedSize, outcome.received);
         EXPECT_EQ(announced ? item->expectedSize : 0u, outcome.total);
@@ -144,7 +147,7 @@ TEST_F(DownloadTest, ServedPackagesArriveOverHttpAndHttps)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
-        ServedItem item(c.fixture, c.url, L"", c.update);
+        TestItem item(PackageServed(c.fixture), c.update ? L"bench.msu" : L"bench.exe", c.update, c.url);
         if (c.stale) {
             PutStale();
         } else {
@@ -205,7 +208,7 @@ TEST_F(DownloadTest, EveryFailureHasItsMessageAndLeavesNothingBehind)
     for (const Case &c : cases) {
         for (bool stale : {false, true}) {
             SCOPED_TRACE(std::string(c.label) + (stale ? ", stale file" : ""));
-            ServedItem item(L"setup.exe", c.url, c.fallback);
+            TestItem item(PackageServed(L"setup.exe"), L"bench.exe", false, c.url, c.fallback);
             bench::StatusWindow window(L"status before");
             if (stale) {
                 PutStale();
@@ -231,7 +234,8 @@ TEST_F(DownloadTest, EveryFailureHasItsMessageAndLeavesNothingBehind)
 TEST_F(DownloadTest, AHandshakeThatFailsFallsBackToPlainHttp)
 {
     bench::StatusWindow window(L"status before");
-    ServedItem item(L"setup.exe", Served().HttpsTls13Only(L"ok/setup.exe"), Served().Http(L"ok/setup.exe"));
+    TestItem item(PackageServed(L"setup.exe"), L"bench.exe", false,
+                  Served().HttpsTls13Only(L"ok/setup.exe"), Served().Http(L"ok/setup.exe"));
     PutStale();
     ExpectSuccess(Download(item.get(), window.hwnd()), item.get(), true);
     ASSERT_EQ(1u, window.Texts().size()) << "the fallback note is set once";
@@ -239,7 +243,7 @@ TEST_F(DownloadTest, AHandshakeThatFailsFallsBackToPlainHttp)
     EXPECT_TRUE(window.Texts()[0].second) << "the note comes from the download thread";
 
     bench::StatusWindow alone(L"status before");
-    ServedItem noFallback(L"setup.exe", Served().HttpsTls13Only(L"ok/setup.exe"));
+    TestItem noFallback(PackageServed(L"setup.exe"), L"bench.exe", false, Served().HttpsTls13Only(L"ok/setup.exe"));
     PutStale();
     DownloadOutcome outcome = Download(noFallback.get(), alone.hwnd());
     // Wine names this failure 12157, as Windows 7 without the TLS updates does; a newer Windows may name it 12175,
@@ -254,7 +258,7 @@ TEST_F(DownloadTest, AHandshakeThatFailsFallsBackToPlainHttp)
 
 TEST_F(DownloadTest, ErrorResponsesAnnounceTheirLengthAndWriteNoFile)
 {
-    ServedItem item(L"setup.exe", Served().Http(L"missing"));
+    TestItem item(PackageServed(L"setup.exe"), L"bench.exe", false, Served().Http(L"missing"));
     DownloadOutcome outcome = Download(item.get());
     ExpectFailure(outcome, kNoPackage, false, item.get());
     EXPECT_EQ(Served().missingLength, outcome.total);
@@ -273,7 +277,7 @@ TEST_F(DownloadTest, APackagePathOf254CharactersWorksAnd255DoNot)
 {
     std::wstring folder = dir_ + L"\\" + std::wstring(200 - dir_.size(), L'd');
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-    ServedItem item(L"setup.exe", Served().Http(L"ok/setup.exe"));
+    TestItem item(PackageServed(L"setup.exe"), L"bench.exe", false, Served().Http(L"ok/setup.exe"));
     for (size_t length : {254u, 255u}) {
         SCOPED_TRACE(length);
         package_ = folder + L"\\" + std::wstring(length - folder.size() - 5, L'p') + L".exe";
@@ -295,7 +299,7 @@ TEST_F(DownloadTest, ATemporaryFileHeldByAnotherProcessCannotBeWritten)
     PutStale();
     bench::FileHolder holder(part, 0);
     ASSERT_TRUE(holder.holding()) << "the helper did not hold the file";
-    ServedItem item(L"setup.exe", Served().Http(L"ok/setup.exe"));
+    TestItem item(PackageServed(L"setup.exe"), L"bench.exe", false, Served().Http(L"ok/setup.exe"));
     DownloadOutcome outcome = Download(item.get());
     holder.Release();
 
@@ -318,7 +322,7 @@ TEST_F(DownloadTest, WhatAnEarlierRunLeftIsReplaced)
         bool readOnly;        // the stale file has the read-only attribute
         size_t leftoverPart;  // bytes of a ".part" file left behind (0: none)
     };
-    ServedItem item(L"setup.exe", Served().Http(L"ok/setup.exe"));
+    TestItem item(PackageServed(L"setup.exe"), L"bench.exe", false, Served().Http(L"ok/setup.exe"));
     const size_t longer = static_cast<size_t>(item.get()->expectedSize) + 70000;
     const Case cases[] = {
         {"a stale package", true, false, 0},
@@ -362,7 +366,7 @@ TEST_F(DownloadTest, AnOldPackageHeldByAnotherProgramIsNotReplacedAndTheMessageS
         {"held with delete sharing", FILE_SHARE_DELETE, true},
         {"held with every sharing", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true},
     };
-    ServedItem item(L"setup.exe", Served().Http(L"ok/setup.exe"));
+    TestItem item(PackageServed(L"setup.exe"), L"bench.exe", false, Served().Http(L"ok/setup.exe"));
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
         PutStale();
@@ -375,7 +379,7 @@ TEST_F(DownloadTest, AnOldPackageHeldByAnotherProgramIsNotReplacedAndTheMessageS
 
         ASSERT_TRUE(outcome.finished);
         EXPECT_FALSE(outcome.result);
-        EXPECT_STREQ(kWriteFailed, outcome.errorText.c_str()) << bench::Printable(outcome.errorText);
+        EXPECT_STREQ(kWriteFailed, outcome.errorText.c_str()) << bench::Utf8(outcome.errorText);
         EXPECT_EQ(item.get()->expectedSize, outcome.received) << "the package had arrived whole";
         EXPECT_TRUE(outcome.requestCleared);
         EXPECT_FALSE(bench::FileExists(package_ + L".part")) << "a .part file was left behind";
@@ -398,12 +402,13 @@ TEST_F(DownloadTest, TheServerSeesOneGetWithTheHostsUserAgent)
         SCOPED_TRACE(secure ? "https" : "http");
         const std::wstring token = Token(secure ? "agents" : "agent");
         const std::wstring route = L"record/" + token + L"/setup.exe";
-        ServedItem item(L"setup.exe", secure ? Served().Https(route) : Served().Http(route));
+        TestItem item(PackageServed(L"setup.exe"), L"bench.exe", false,
+                      secure ? Served().Https(route) : Served().Http(route));
         DeleteFileW(package_.c_str());
         ExpectSuccess(Download(item.get()), item.get(), true);
         std::string request = Served().RecordedRequest(token);
         ASSERT_FALSE(request.empty()) << "the server recorded no request";
-        EXPECT_EQ(0u, request.find("GET /record/" + bench::Printable(token) + "/setup.exe HTTP/1.1\r\n")) << request;
+        EXPECT_EQ(0u, request.find("GET /record/" + bench::Utf8(token) + "/setup.exe HTTP/1.1\r\n")) << request;
         size_t firstEnd = request.find(" HTTP/1.1\r\n");
         EXPECT_EQ(std::string::npos, request.find(" HTTP/1.1\r\n", firstEnd + 1)) << "more than one request: " << request;
         EXPECT_EQ("Velvaro/1.0", Header(request, "User-Agent")) << request;
@@ -461,12 +466,13 @@ TEST_F(DownloadTest, TheSystemsDefaultProxyCarriesTheDownload)
         GTEST_SKIP() << "setting the machine's default proxy needs an administrator";
     }
     const std::wstring token = Token("proxy");
-    ServedItem item(L"setup.exe", L"http://proxied-download.invalid/record/" + token + L"/setup.exe");
+    TestItem item(PackageServed(L"setup.exe"), L"bench.exe", false,
+                  L"http://proxied-download.invalid/record/" + token + L"/setup.exe");
     ExpectSuccess(Download(item.get()), item.get(), true);
     std::string request = Served().RecordedRequest(token);
     // A request to a proxy names the whole address (Wine adds the default port to it).
     EXPECT_EQ(0u, request.find("GET http://proxied-download.invalid")) << request;
-    EXPECT_NE(std::string::npos, request.find("/record/" + bench::Printable(token) + "/setup.exe HTTP/1.1\r\n"))
+    EXPECT_NE(std::string::npos, request.find("/record/" + bench::Utf8(token) + "/setup.exe HTTP/1.1\r\n"))
         << request;
     EXPECT_EQ("Velvaro/1.0", Header(request, "User-Agent")) << request;
 }
@@ -474,7 +480,7 @@ TEST_F(DownloadTest, TheSystemsDefaultProxyCarriesTheDownload)
 TEST_F(DownloadTest, ACancellationBeforeTheFirstReadEndsTheCall)
 {
     PutStale();
-    ServedItem item(L"setup.exe", Served().Http(L"ok/setup.exe"));
+    TestItem item(PackageServed(L"setup.exe"), L"bench.exe", false, Served().Http(L"ok/setup.exe"));
     PrepareContext(&context_, item.get(), package_);
     StoreFlag(&context_.cancelRequested, 1);  // set while no request was published yet: nothing to close
     DownloadOutcome outcome = bench::RunDownload(&context_);
@@ -485,7 +491,7 @@ TEST_F(DownloadTest, ACancellationBeforeTheFirstReadEndsTheCall)
 TEST_F(DownloadTest, ACancellationDuringAFlowingTransferEndsItAtOnce)
 {
     PutStale();
-    ServedItem item(L"slow.exe", Served().Http(L"slow/slow.exe"));
+    TestItem item(PackageServed(L"slow.exe"), L"bench.exe", false, Served().Http(L"slow/slow.exe"));
     PrepareContext(&context_, item.get(), package_);
     DWORD cancelledAt = 0;
     DownloadOutcome outcome = bench::RunDownload(&context_, 30000, [&] {
@@ -519,7 +525,7 @@ TEST_F(DownloadTest, ACancellationDuringAStallEndsTheCallWhenTheServerGivesUp)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
         PutStale();
-        ServedItem item(L"setup.exe", c.url);
+        TestItem item(PackageServed(L"setup.exe"), L"bench.exe", false, c.url);
         PrepareContext(&context_, item.get(), package_);
         DWORD publishedAt = 0;
         bool cancelled = false;
@@ -544,7 +550,7 @@ TEST_F(DownloadTest, TwoHundredCancellationsAtRandomMomentsOfAThrottledTransfer)
     const unsigned seed = GetTickCount();
     std::mt19937 random(seed);
     std::uniform_int_distribution<DWORD> delay(0, 250);  // the whole transfer takes over a second
-    ServedItem item(L"slow.exe", Served().Http(L"slow/slow.exe"));
+    TestItem item(PackageServed(L"slow.exe"), L"bench.exe", false, Served().Http(L"slow/slow.exe"));
     DWORD started = GetTickCount();
     int failures = 0;
     for (int i = 0; i < 200 && failures < 3; ++i) {

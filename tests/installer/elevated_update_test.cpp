@@ -12,6 +12,7 @@
 #include "support/bench.h"
 #include "support/road_bench.h"
 #include "support/unix_link.h"
+#include "support/utf8.h"
 
 using namespace bench;
 

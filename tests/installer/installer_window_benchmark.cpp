@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "installer/installer_context.h"
 #include "prereq/catalog.h"
+#include "support/expected_text.h"
 #include "support/installer_driver.h"
 
 namespace {
@@ -63,7 +65,7 @@ int wmain(int argc, wchar_t **argv)
     }
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
-    bench::Click(window, 203);
+    bench::Click(window, IDC_ACTION);
     QueryPerformanceCounter(&start);
     std::vector<double> waits;
     bool done = false;
@@ -74,7 +76,7 @@ int wmain(int argc, wchar_t **argv)
         SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &answer);
         QueryPerformanceCounter(&after);
         waits.push_back(Seconds(before, after, frequency) * 1000.0);
-        done = IsWindowEnabled(GetDlgItem(window, 203)) != FALSE;
+        done = IsWindowEnabled(GetDlgItem(window, IDC_ACTION)) != FALSE;
         if (Seconds(start, after, frequency) > 600) {
             break;
         }
@@ -90,7 +92,7 @@ int wmain(int argc, wchar_t **argv)
     std::vector<double> sorted = waits;
     std::sort(sorted.begin(), sorted.end());
     size_t over = static_cast<size_t>(std::count_if(waits.begin(), waits.end(), [](double w) { return w > 50.0; }));
-    printf("outcome=%s\n", state.status.text == L"下载完成。点击“安装”打开微软安装程序。" ? "downloaded" : "failed");
+    printf("outcome=%s\n", state.status.text == bench::text::kDownloaded ? "downloaded" : "failed");
     printf("download_seconds=%.2f\n", Seconds(start, end, frequency));
     printf("probes=%zu\n", waits.size());
     printf("longest_wait_ms=%.2f\n", sorted.empty() ? 0.0 : sorted.back());

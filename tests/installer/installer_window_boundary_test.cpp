@@ -15,8 +15,10 @@
 #include "support/bench.h"
 #include "support/download_bench.h"
 #include "support/download_faults.h"
+#include "support/expected_text.h"
 #include "support/installer_driver.h"
 #include "support/notice_watcher.h"
+#include "support/test_item.h"
 #include "support/test_update_catalog.h"
 #include "support/window_faults.h"
 
@@ -26,7 +28,7 @@ using bench::ReadWindow;
 using bench::Shown;
 using bench::WindowRun;
 using bench::WindowState;
-using namespace bench::window_text;
+using namespace bench::text;
 
 const DWORD kEndMs = 30000;
 
@@ -111,7 +113,7 @@ TEST_F(WindowBoundaryTest, TheShellRequestOfEachPackageKind)
         SCOPED_TRACE(row.label);
         window_faults::Reset();
         std::wstring package = Place(row.fileName, row.update);
-        bench::LocalItem local(package, row.fileName, row.update);
+        bench::TestItem local(bench::PackageOfFile(package), row.fileName, row.update);
         ASSERT_TRUE(local.valid());
         const PrerequisiteItem *item = row.update ? &ServicingStackUpdateX64 : local.get();
         Tampering atStart = {true, true, true};
@@ -127,7 +129,7 @@ TEST_F(WindowBoundaryTest, TheShellRequestOfEachPackageKind)
         bench::Click(window, IDC_ACTION);
         // A refused prompt: 0x000004C7, the retry and the web page.
         EXPECT_TRUE(bench::WaitForState(window, [](const WindowState &s) {
-            return s.status.text == L"安装未完成（错误 0x000004C7）。可以重试安装。" && s.action.text == kInstall &&
+            return s.status.text == InstallFailed(0x4C7) && s.action.text == kInstall &&
                    s.action.enabled && s.close.enabled && s.webPage.visible;
         })) << Shown(ReadWindow(window));
         bench::Click(window, IDC_CLOSE);
@@ -222,7 +224,7 @@ TEST_F(WindowBoundaryTest, APackageThatNoLongerVerifiesOffersTheDownloadAgain)
         SCOPED_TRACE(row.label);
         window_faults::Reset();
         std::wstring package = Place(row.update ? Sha2UpdateX86.fileName : L"ndp48-test.exe", row.update);
-        bench::LocalItem local(package, L"ndp48-test.exe", false);
+        bench::TestItem local(bench::PackageOfFile(package), L"ndp48-test.exe", false);
         const PrerequisiteItem *item = row.update ? &Sha2UpdateX86 : local.get();
         WindowRun run(item);
         HWND window = bench::FindInstallerWindow();
@@ -238,7 +240,7 @@ TEST_F(WindowBoundaryTest, APackageThatNoLongerVerifiesOffersTheDownloadAgain)
         }
         bench::Click(window, IDC_ACTION);
         EXPECT_TRUE(bench::WaitForState(window, [](const WindowState &s) {
-            return s.status.text == L"安装包校验失败。可以重试下载。" && s.action.text == L"重试下载" &&
+            return s.status.text == std::wstring(kNotVerified) + kRetrySuffix && s.action.text == kRetryDownload &&
                    s.action.enabled && s.close.enabled && s.close.text == kClose && !s.webPage.visible;
         })) << Shown(ReadWindow(window));
         EXPECT_TRUE(window_faults::ShellRequests().empty()) << "nothing was started";
@@ -252,7 +254,7 @@ TEST_F(WindowBoundaryTest, APackageThatNoLongerVerifiesOffersTheDownloadAgain)
 TEST_F(WindowBoundaryTest, TheWebPageButtonOpensTheItemsPageAndChangesNothingElse)
 {
     std::wstring package = Place(L"ndp48-test.exe", false);
-    bench::LocalItem item(package, L"ndp48-test.exe", false);
+    bench::TestItem item(bench::PackageOfFile(package), L"ndp48-test.exe", false);
     window_faults::OnShellExecuteEx([](SHELLEXECUTEINFOW *) {
         SetLastError(ERROR_CANCELLED);
         return FALSE;
@@ -286,7 +288,7 @@ TEST_F(WindowBoundaryTest, TheWebPageButtonOpensTheItemsPageAndChangesNothingEls
 
 TEST_F(WindowBoundaryTest, AWindowThatCannotBeCreatedIsANoticeAndResult2)
 {
-    bench::LocalItem item(stub_, L"ndp48-test.exe", false);
+    bench::TestItem item(bench::PackageOfFile(stub_), L"ndp48-test.exe", false);
     window_faults::FailWindowOfClass(kClass);
     bench::NoticeWatcher watcher;
     DWORD result = 0;
@@ -312,7 +314,8 @@ TEST_F(WindowBoundaryTest, AWorkerThatCannotBeCreatedLeavesTheRetry)
 {
     // The download thread: a failed download with its own text, the timer stopped, and a retry that works.
     {
-        bench::ServedItem item(L"setup.exe", bench::Served().Http(L"ok/setup.exe"));
+        bench::TestItem item(bench::PackageServed(L"setup.exe"), L"bench.exe", false,
+                             bench::Served().Http(L"ok/setup.exe"));
         window_faults::FailThreadsOf(DownloadThreadProc);
         WindowRun run(item.get());
         HWND window = bench::FindInstallerWindow();
@@ -337,7 +340,7 @@ TEST_F(WindowBoundaryTest, AWorkerThatCannotBeCreatedLeavesTheRetry)
     // The installer thread: "无法启动安装程序。" with the retry controls, and a retry that installs.
     {
         std::wstring package = Place(L"ndp48-test.exe", false);
-        bench::LocalItem item(package, L"ndp48-test.exe", false);
+        bench::TestItem item(bench::PackageOfFile(package), L"ndp48-test.exe", false);
         bench::SetStubBehaviour(3010);
         window_faults::FailThreadsOf(InstallerThreadProc);
         WindowRun run(item.get());
@@ -388,8 +391,9 @@ TEST_F(WindowBoundaryTest, DestroyingTheWindowWhileTheEngineSetsItsNoteDoesNotDe
 {
     const bench::DownloadServer &server = bench::Served();
     ASSERT_TRUE(server.loaded);
-    bench::ServedItem item(L"setup.exe", server.Https(L"ok/setup.exe"),
-                           L"http://127.0.0.1:" + std::to_wstring(server.closedPort) + L"/ok/setup.exe");
+    bench::TestItem item(bench::PackageServed(L"setup.exe"), L"bench.exe", false,
+                         server.Https(L"ok/setup.exe"),
+                         L"http://127.0.0.1:" + std::to_wstring(server.closedPort) + L"/ok/setup.exe");
     g_destroyNow = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     g_destroying = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     g_noteWhileDestroying = false;

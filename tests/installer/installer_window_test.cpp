@@ -11,9 +11,11 @@
 #include "installer/installer_window.h"
 #include "support/bench.h"
 #include "support/download_bench.h"
+#include "support/expected_text.h"
 #include "support/installer_driver.h"
 #include "support/wine_deviation.h"
 #include "support/notice_watcher.h"
+#include "support/test_item.h"
 
 namespace {
 
@@ -21,7 +23,7 @@ using bench::ReadWindow;
 using bench::Shown;
 using bench::WindowRun;
 using bench::WindowState;
-using namespace bench::window_text;
+using namespace bench::text;
 
 const DWORD kEndMs = 30000;
 
@@ -72,38 +74,6 @@ bool Gone(const WindowState &s)
     return !s.exists;
 }
 
-// A prerequisite served by the bench whose route can be changed between two attempts of one window, as a server
-// that behaves differently the second time.
-class ServedRoutes {
-public:
-    ServedRoutes(const wchar_t *fixture, const wchar_t *route) : fixture_(fixture), item_()
-    {
-        const bench::ServedFixture &served = bench::Served().Fixture(fixture);
-        CopyMemory(sha256_, served.sha256, sizeof(sha256_));
-        SetRoute(route);
-        item_.displayName = L"Microsoft .NET Framework 4.8";
-        item_.fileName = L"ndp48-test.exe";
-        item_.primaryUrl = url_;
-        item_.fallbackUrl = nullptr;
-        item_.infoPageUrl = L"https://localhost/info-page";
-        item_.expectedSize = served.size;
-        item_.sha256 = sha256_;
-        item_.kbId = nullptr;
-    }
-    void SetRoute(const wchar_t *route)
-    {
-        std::wstring url = bench::Served().Http(std::wstring(route) + L"/" + fixture_);
-        lstrcpynW(url_, url.c_str(), ARRAYSIZE(url_));
-    }
-    const PrerequisiteItem *get() const { return &item_; }
-
-private:
-    std::wstring fixture_;
-    wchar_t url_[256];
-    BYTE sha256_[32];
-    PrerequisiteItem item_;
-};
-
 class InstallerWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -136,7 +106,7 @@ protected:
 
 TEST_F(InstallerWindowTest, AVerifiedPackageOpensReadyAndTheInstallersSuccessClosesTheWindow)
 {
-    bench::LocalItem item(stub_, L"ndp48-test.exe", false);
+    bench::TestItem item(bench::PackageOfFile(stub_), L"ndp48-test.exe", false);
     ASSERT_TRUE(item.valid());
     PlaceStub(L"ndp48-test.exe");
     // Success codes close the window with that code; every window of this loop is a new call in this process.
@@ -170,7 +140,7 @@ TEST_F(InstallerWindowTest, AVerifiedPackageOpensReadyAndTheInstallersSuccessClo
 // reason to offer the installation: the window opens as if nothing were there and leaves the file as it found it.
 TEST_F(InstallerWindowTest, AFileOfThePackagesNameThatDoesNotVerifyOpensTheDownloadOfferAndStaysUntouched)
 {
-    bench::LocalItem item(stub_, L"ndp48-test.exe", false);
+    bench::TestItem item(bench::PackageOfFile(stub_), L"ndp48-test.exe", false);
     ASSERT_TRUE(item.valid());
     std::string package;
     ASSERT_TRUE(bench::ReadBytes(stub_, &package));
@@ -215,7 +185,7 @@ TEST_F(InstallerWindowTest, AFileOfThePackagesNameThatDoesNotVerifyOpensTheDownl
 
 TEST_F(InstallerWindowTest, TheWindowsLayout)
 {
-    bench::LocalItem item(stub_, L"ndp48-test.exe", false);
+    bench::TestItem item(bench::PackageOfFile(stub_), L"ndp48-test.exe", false);
     WindowRun run(item.get());
     HWND window = bench::FindInstallerWindow();
     ASSERT_NE(window, nullptr);
@@ -262,7 +232,7 @@ TEST_F(InstallerWindowTest, TheWindowsLayout)
 
 TEST_F(InstallerWindowTest, AFailedInstallationOffersTheRetryAndTheWebPageAndClosingReturnsItsCode)
 {
-    bench::LocalItem item(stub_, L"ndp48-test.exe", false);
+    bench::TestItem item(bench::PackageOfFile(stub_), L"ndp48-test.exe", false);
     ASSERT_TRUE(item.valid());
     PlaceStub(L"ndp48-test.exe");
     bench::SetStubBehaviour(1, marker_);
@@ -272,7 +242,7 @@ TEST_F(InstallerWindowTest, AFailedInstallationOffersTheRetryAndTheWebPageAndClo
 
     bench::Click(window, IDC_ACTION);
     EXPECT_TRUE(bench::WaitForState(window, [](const WindowState &s) {
-        return InstallFailed(s, bench::window_text::InstallFailed(1)) && s.barPosition == 1000;
+        return InstallFailed(s, bench::text::InstallFailed(1)) && s.barPosition == 1000;
     })) << Shown(ReadWindow(window));
     EXPECT_EQ(ReadWindow(window).status.text, L"安装未完成（错误 0x00000001）。可以重试安装。");
 
@@ -280,13 +250,13 @@ TEST_F(InstallerWindowTest, AFailedInstallationOffersTheRetryAndTheWebPageAndClo
     bench::SetStubBehaviour(0xFFFFFFFF, marker_);
     bench::Click(window, IDC_ACTION);
     EXPECT_TRUE(bench::WaitForState(window, [](const WindowState &s) {
-        return InstallFailed(s, bench::window_text::InstallFailed(0xFFFFFFFF));
+        return InstallFailed(s, bench::text::InstallFailed(0xFFFFFFFF));
     })) << Shown(ReadWindow(window));
     // An update's "does not apply" closes an update's window; from the runtime's installer it is a failure.
     bench::SetStubBehaviour(0x80240017, marker_);
     bench::Click(window, IDC_ACTION);
     EXPECT_TRUE(bench::WaitForState(window, [](const WindowState &s) {
-        return InstallFailed(s, L"安装未完成（错误 0x80240017）。可以重试安装。");
+        return InstallFailed(s, bench::text::InstallFailed(0x80240017));
     })) << Shown(ReadWindow(window));
     bench::Click(window, IDC_CLOSE);
     DWORD result = 0;
@@ -296,7 +266,7 @@ TEST_F(InstallerWindowTest, AFailedInstallationOffersTheRetryAndTheWebPageAndClo
 
 TEST_F(InstallerWindowTest, WhileTheInstallerRunsTheWindowCannotBeClosed)
 {
-    bench::LocalItem item(stub_, L"ndp48-test.exe", false);
+    bench::TestItem item(bench::PackageOfFile(stub_), L"ndp48-test.exe", false);
     ASSERT_TRUE(item.valid());
     PlaceStub(L"ndp48-test.exe");
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, L"installer-window-test-release");
@@ -327,7 +297,8 @@ TEST_F(InstallerWindowTest, WhileTheInstallerRunsTheWindowCannotBeClosed)
 
 TEST_F(InstallerWindowTest, ADownloadShowsItsProgressAndOffersTheInstallation)
 {
-    ServedRoutes item(L"slow.exe", L"slow");
+    bench::TestItem item(bench::PackageServed(L"slow.exe"), L"ndp48-test.exe", false,
+                         bench::Served().Http(L"slow/slow.exe"));
     WindowRun run(item.get());
     HWND window = bench::FindInstallerWindow();
     ASSERT_NE(window, nullptr);
@@ -358,7 +329,7 @@ TEST_F(InstallerWindowTest, ADownloadShowsItsProgressAndOffersTheInstallation)
     bench::Click(window, IDC_CLOSE);
     DWORD result = 0;
     ASSERT_TRUE(run.Wait(kEndMs, &result));
-    EXPECT_EQ(shown, bench::window_text::InstallFailed(result));
+    EXPECT_EQ(shown, bench::text::InstallFailed(result));
     if (!bench::RunningUnderWine()) {
         EXPECT_EQ(result, static_cast<DWORD>(ERROR_CANCELLED));
     }
@@ -377,7 +348,8 @@ TEST_F(InstallerWindowTest, ADownloadShowsItsProgressAndOffersTheInstallation)
 TEST_F(InstallerWindowTest, AFailedDownloadKeepsTheBarAndTheRetryStartsFromZero)
 {
     // Half the package, a pause, then the end: "incomplete", with the bar left at the half it showed.
-    ServedRoutes item(L"slow.exe", L"stall-body");
+    bench::TestItem item(bench::PackageServed(L"slow.exe"), L"ndp48-test.exe", false,
+                         bench::Served().Http(L"stall-body/slow.exe"));
     WindowRun run(item.get());
     HWND window = bench::FindInstallerWindow();
     ASSERT_NE(window, nullptr);
@@ -393,7 +365,7 @@ TEST_F(InstallerWindowTest, AFailedDownloadKeepsTheBarAndTheRetryStartsFromZero)
 
     // The retry: counters and bar back to 0, the button disabled with its text kept, until the new outcome. This
     // time the server sends no headers for a while: the short form with 0.0 MB and the bar at 0.
-    item.SetRoute(L"stall-head");
+    item.SetPrimaryUrl(bench::Served().Http(L"stall-head/slow.exe"));
     bench::Click(window, IDC_ACTION);
     EXPECT_TRUE(bench::WaitForState(window, [](const WindowState &w) {
         return Downloading(w, kRetryDownload) && w.barPosition == 0 && w.status.text == L"正在下载 0.0 MB…";
@@ -406,7 +378,7 @@ TEST_F(InstallerWindowTest, AFailedDownloadKeepsTheBarAndTheRetryStartsFromZero)
     })) << Shown(ReadWindow(window));
 
     // And the third attempt completes.
-    item.SetRoute(L"ok");
+    item.SetPrimaryUrl(bench::Served().Http(L"ok/slow.exe"));
     bench::Click(window, IDC_ACTION);
     EXPECT_TRUE(bench::WaitForState(window, [](const WindowState &w) {
         return ReadyDownloaded(w) && w.barPosition == 1000;
@@ -457,7 +429,8 @@ TEST_F(InstallerWindowTest, CancellingAThrottledDownloadClosesTheWindowWith1223)
     const CancelCase cases[] = {{"close button", true}, {"title bar", false}};
     for (const CancelCase &c : cases) {
         SCOPED_TRACE(c.label);
-        ServedRoutes item(L"slow.exe", L"slow");
+        bench::TestItem item(bench::PackageServed(L"slow.exe"), L"ndp48-test.exe", false,
+                             bench::Served().Http(L"slow/slow.exe"));
         std::wstring package = temp_->PackagePath(L"ndp48-test.exe");
         g_beforeCancel = WindowState();
         g_afterCancel = WindowState();
@@ -519,7 +492,8 @@ LRESULT CALLBACK CancelJustBeforeTheEnd(int code, WPARAM wParam, LPARAM lParam)
 
 TEST_F(InstallerWindowTest, ADownloadThatCompletesJustAsTheUserCancelsStillClosesAndKeepsThePackage)
 {
-    ServedRoutes item(L"setup.exe", L"ok");
+    bench::TestItem item(bench::PackageServed(L"setup.exe"), L"ndp48-test.exe", false,
+                         bench::Served().Http(L"ok/setup.exe"));
     g_cancelledLate = false;
     DWORD result = 0;
     {
@@ -594,7 +568,7 @@ TEST_F(InstallerWindowTest, TheWindowKeepsAFullPointerToItsContext)
 #ifndef _WIN64
     GTEST_SKIP() << "a 32-bit build has no pointer that a 32-bit slot could cut";
 #else
-    bench::LocalItem item(stub_, L"ndp48-test.exe", false);
+    bench::TestItem item(bench::PackageOfFile(stub_), L"ndp48-test.exe", false);
     PlaceStub(L"ndp48-test.exe");
     g_runStack = 0;
     DWORD result = 0;
@@ -655,7 +629,8 @@ TEST_F(InstallerWindowTest, APackagePathOf260CharactersIsRefusedWithANoticeAndNo
         ASSERT_EQ(folder.size() + 1, tempLength);
         ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
         bench::TempFolder longTemp(folder + L"\\");
-        ServedRoutes item(L"setup.exe", L"ok");
+        bench::TestItem item(bench::PackageServed(L"setup.exe"), L"ndp48-test.exe", false,
+                             bench::Served().Http(L"ok/setup.exe"));
         bench::NoticeWatcher watcher;
         g_windowsMade = 0;
         DWORD result = 0;

@@ -9,6 +9,7 @@
 #include "installer/runner.h"
 #include "support/bench.h"
 #include "support/installer_driver.h"
+#include "support/test_item.h"
 #include "support/wine_deviation.h"
 
 namespace {
@@ -96,7 +97,7 @@ protected:
 
 TEST_F(RunnerTest, TheInstallersExitCodeComesBackInAll32Bits)
 {
-    bench::LocalItem item(package_, L"setup.exe", false);
+    bench::TestItem item(bench::PackageOfFile(package_), L"setup.exe", false);
     ASSERT_TRUE(item.valid());
     const DWORD codes[] = {0, 1, 3010, 1641, 0x240006, 0xFFFFFFFF};
     for (DWORD code : codes) {
@@ -122,7 +123,7 @@ TEST_F(RunnerTest, AnUpdateTheCatalogueDoesNotNameIsNeverStarted)
     std::wstring update = dir_ + L"\\update.msu";
     const char body[] = "MSCF\0\0\0\0 not really a cabinet";
     ASSERT_TRUE(bench::WriteBytes(update, body, sizeof(body)));
-    bench::LocalItem item(update, L"update.msu", true);
+    bench::TestItem item(bench::PackageOfFile(update), L"update.msu", true);
     ASSERT_TRUE(item.valid());
 
     RunOutcome outcome = RunInstaller(item.get(), update);
@@ -134,7 +135,7 @@ TEST_F(RunnerTest, AnUpdateTheCatalogueDoesNotNameIsNeverStarted)
 
 TEST_F(RunnerTest, APackageRemovedBeforeTheClickIsNotStartedAndNoDialogShows)
 {
-    bench::LocalItem item(package_, L"setup.exe", false);
+    bench::TestItem item(bench::PackageOfFile(package_), L"setup.exe", false);
     ASSERT_TRUE(item.valid());
     bench::SetStubBehaviour(0, marker_);
     ASSERT_TRUE(DeleteFileW(package_.c_str()));
@@ -148,7 +149,7 @@ TEST_F(RunnerTest, APackageRemovedBeforeTheClickIsNotStartedAndNoDialogShows)
 
 TEST_F(RunnerTest, APackageReplacedAfterItWasVerifiedIsNotStarted)
 {
-    bench::LocalItem item(package_, L"setup.exe", false);
+    bench::TestItem item(bench::PackageOfFile(package_), L"setup.exe", false);
     ASSERT_TRUE(item.valid());
     // The same program with one byte changed at the end: the same size and signature, and it would still run.
     std::string bytes;

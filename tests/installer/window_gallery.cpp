@@ -17,6 +17,7 @@
 #include "support/bench.h"
 #include "support/download_bench.h"
 #include "support/download_faults.h"
+#include "support/expected_text.h"
 #include "support/installer_driver.h"
 #include "support/window_faults.h"
 
@@ -118,11 +119,11 @@ void PictureDownloadStates(const std::wstring &temp)
         bench::WindowRun run(item.get());
         HWND window = bench::FindInstallerWindow();
         bench::Click(window, IDC_ACTION);
-        WaitFor(window, [](const bench::WindowState &s) { return s.action.text == L"重试下载" && s.action.enabled; });
+        WaitFor(window, [](const bench::WindowState &s) { return s.action.text == bench::text::kRetryDownload && s.action.enabled; });
         Shot(L"04-download-failed", window);
         item.SetRoute(L"ok");
         bench::Click(window, IDC_ACTION);
-        WaitFor(window, [](const bench::WindowState &s) { return s.action.text == L"安装" && s.action.enabled; });
+        WaitFor(window, [](const bench::WindowState &s) { return s.action.text == bench::text::kInstall && s.action.enabled; });
         Shot(L"05-package-ready-downloaded", window);
 
         // The elevation prompt is held open until pictured, and then refused.
@@ -188,26 +189,21 @@ void PictureNotices(const std::wstring &temp)
     PictureNotice(L"10-notice-no-package-folder", [] { RunInstallerWindow(nullptr); });
     PictureNotice(L"11-notice-no-window", [temp] {
         bench::TempFolder folder(temp);
-        window_faults::FailWindowOfClass(L"RuduDovaRuntimeDownload");
+        window_faults::FailWindowOfClass(bench::text::kClass);
         RunInstallerWindow(&NetFramework48);
     });
     // The host's other notices, with their texts and styles as the host shows them.
+    const std::wstring startFailed = bench::text::StartFailed(ERROR_ACCESS_DENIED);
     struct Row {
         const wchar_t *name;
         const wchar_t *text;
         UINT style;
     } rows[] = {
-        {L"12-notice-windows-too-old", L"本工具需要 Windows 7 SP1 或更高版本。", kNoticeErrorStyle},
-        {L"13-notice-service-pack",
-         L"本工具需要 Windows 7 SP1 或更高版本。\r\n\r\n请先安装 Windows 7 Service Pack 1，重启后再打开本工具。",
-         kNoticeServicePackStyle},
-        {L"14-notice-payload-not-written", L"无法准备运行文件。请确认磁盘未满，并关闭已打开的检测工具后重试。",
-         kNoticeErrorStyle},
-        {L"15-notice-payload-not-started",
-         L"程序组件启动失败（Win32 错误 5）。\r\n请确认安全软件未阻止程序运行。", kNoticeErrorStyle},
-        {L"16-notice-restart",
-         L"Windows 补丁已安装，需要重启后才能继续。\r\n\r\n请保存收银数据并重启电脑；重启后再次打开本程序，将自动继续下一步。",
-         kNoticeRestartStyle},
+        {L"12-notice-windows-too-old", bench::text::kTooOld, kNoticeErrorStyle},
+        {L"13-notice-service-pack", bench::text::kNeedsServicePack, kNoticeServicePackStyle},
+        {L"14-notice-payload-not-written", bench::text::kNoRunFiles, kNoticeErrorStyle},
+        {L"15-notice-payload-not-started", startFailed.c_str(), kNoticeErrorStyle},
+        {L"16-notice-restart", bench::text::kRestart, kNoticeRestartStyle},
     };
     for (const Row &row : rows) {
         PictureNotice(row.name, [row] { ShowNotice(row.text, row.style); });

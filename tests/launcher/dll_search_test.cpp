@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "support/download_bench.h"
+#include "support/expected_text.h"
 #include "support/host_bench.h"
 #include "support/installer_driver.h"
 #include "support/notice_watcher.h"
@@ -98,8 +99,8 @@ TEST_F(PlantedLibraries, NoneIsLoadedOnTheInstallationRoad)
         window,
         [&](const WindowState &state) {
             view = state;
-            return state.status.text == std::wstring(text::kNoConnection) + window_text::kRetrySuffix &&
-                   state.action.text == window_text::kRetryDownload;
+            return state.status.text == std::wstring(text::kNoConnection) + text::kRetrySuffix &&
+                   state.action.text == text::kRetryDownload;
         },
         30000))
         << "WinHTTP did not answer the download: " << Shown(view);

@@ -11,19 +11,19 @@
 
 #include "installer/installer_context.h"
 #include "support/host_bench.h"
+#include "support/expected_text.h"
 #include "support/installer_driver.h"
 #include "support/notice_watcher.h"
 #include "support/road_bench.h"
+#include "support/utf8.h"
 
 using namespace bench;
 
 namespace {
 
-const wchar_t kRuntimeTitle[] = L"Microsoft .NET Framework 4.8";
-const wchar_t kServicingStackTitle[] = L"Windows 7 服务堆栈补丁 KB4490628";
-const wchar_t kSha2Title[] = L"Windows 7 SHA-2 补丁 KB4474419";
-const wchar_t kRestartText[] =
-    L"Windows 补丁已安装，需要重启后才能继续。\r\n\r\n请保存收银数据并重启电脑；重启后再次打开本程序，将自动继续下一步。";
+using text::kRuntimeTitle;
+using text::kServicingStackTitle;
+using text::kSha2Title;
 const wchar_t kUserArgs[] = L"--exit-code=42 \"two words\" /x";
 const DWORD kWaitMs = 30000;
 
@@ -85,21 +85,21 @@ protected:
         ASSERT_NE(nullptr, window) << "the window did not open";
         windows_.push_back(window);
         WindowState view = ReadWindow(window);
-        EXPECT_EQ(window_text::kNeedsDownload, view.status.text);
-        EXPECT_EQ(window_text::kDownload, view.action.text);
+        EXPECT_EQ(text::kNeedsDownload, view.status.text);
+        EXPECT_EQ(text::kDownload, view.action.text);
         Click(window, IDC_ACTION);
         ASSERT_TRUE(WaitForState(
             window,
             [&](const WindowState &state) {
                 // Controls are read one after the other: wait for the whole end state, not for its first sign.
                 view = state;
-                return state.status.text == window_text::kDownloaded && state.action.text == window_text::kInstall &&
-                       state.action.enabled && state.close.text == window_text::kClose;
+                return state.status.text == text::kDownloaded && state.action.text == text::kInstall &&
+                       state.action.enabled && state.close.text == text::kClose;
             },
             kWaitMs))
             << "no package ready: " << Shown(view);
         EXPECT_EQ(1000, view.barPosition);
-        EXPECT_EQ(window_text::kClose, view.close.text);
+        EXPECT_EQ(text::kClose, view.close.text);
         Click(window, IDC_ACTION);
         ASSERT_TRUE(WaitFor([&] { return !IsWindow(window); }, kWaitMs))
             << "the window stayed after a successful installation: " << Shown(ReadWindow(window));
@@ -210,8 +210,8 @@ TEST_F(InstallationRoad, Windows7TwoUpdatesARestartThenTheRuntimeAndThePayload)
         EXPECT_EQ(1u, run.exitCode) << "3010: the restart notice ends the run";
         std::vector<SeenNotice> seen = watcher.Seen();
         ASSERT_EQ(1u, seen.size());
-        EXPECT_EQ(kRestartText, seen[0].text);
-        EXPECT_EQ(L"Qumo盒子检测工具", seen[0].caption);
+        EXPECT_EQ(text::kRestart, seen[0].text);
+        EXPECT_EQ(text::kCaption, seen[0].caption);
         EXPECT_TRUE(seen[0].hasOk);
         EXPECT_FALSE(seen[0].hasCancel);
         EXPECT_TRUE(seen[0].hasIcon);
@@ -297,7 +297,7 @@ TEST_F(InstallationRoad, ARestartAfterTheFirstUpdateContinuesWithTheSecond)
         EXPECT_EQ(1u, run.exitCode);
         std::vector<SeenNotice> seen = watcher.Seen();
         ASSERT_EQ(1u, seen.size());
-        EXPECT_EQ(kRestartText, seen[0].text);
+        EXPECT_EQ(text::kRestart, seen[0].text);
     }
     EXPECT_FALSE(FileExists(DownloadFolder() + L"windows6.1-kb4474419-v3-x64.msu"))
         << "the second update is not touched in the run that needs a restart";
@@ -373,7 +373,7 @@ TEST_F(InstallationRoad, AFileNamedLikeTheDownloadFolderEndsTheRoadWithItsNotice
     EXPECT_FALSE(window) << "a window opened over a download folder that cannot hold a package";
     std::vector<SeenNotice> seen = watcher.Seen();
     ASSERT_EQ(1u, seen.size());
-    EXPECT_EQ(window_text::kNoPackagePath, seen[0].text);
+    EXPECT_EQ(text::kNoPackagePath, seen[0].text);
     EXPECT_TRUE(seen[0].hasOk);
     EXPECT_FALSE(seen[0].hasCancel);
     std::string now;
@@ -394,7 +394,7 @@ TEST_F(InstallationRoad, APackageDownloadedEarlierIsInstalledWithoutASecondDownl
     ASSERT_TRUE(WaitForState(
         window,
         [](const WindowState &state) {
-            return state.status.text == window_text::kDownloaded && state.action.text == window_text::kInstall;
+            return state.status.text == text::kDownloaded && state.action.text == text::kInstall;
         },
         kWaitMs));
     Click(window, IDC_CLOSE);
@@ -410,8 +410,8 @@ TEST_F(InstallationRoad, APackageDownloadedEarlierIsInstalledWithoutASecondDownl
     window = FindInstallerWindowTitled(kRuntimeTitle, kWaitMs);
     ASSERT_NE(nullptr, window);
     WindowState view = ReadWindow(window);
-    EXPECT_EQ(window_text::kReadyFound, view.status.text);
-    EXPECT_EQ(window_text::kInstall, view.action.text);
+    EXPECT_EQ(text::kReadyFound, view.status.text);
+    EXPECT_EQ(text::kInstall, view.action.text);
     EXPECT_EQ(1000, view.barPosition);
     Click(window, IDC_ACTION);
     EXPECT_TRUE(WaitFor([&] { return !IsWindow(window); }, kWaitMs));

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "launcher/os_gate.h"
+#include "support/expected_text.h"
 #include "support/stand_in.h"
 
 namespace {
@@ -93,9 +94,8 @@ REPLACE_IMPORT(MessageBoxW, 16, StandInMessageBoxW);
 
 namespace {
 
-const wchar_t kTooOld[] = L"本工具需要 Windows 7 SP1 或更高版本。";
-const wchar_t kNeedsServicePack[] =
-    L"本工具需要 Windows 7 SP1 或更高版本。\r\n\r\n请先安装 Windows 7 Service Pack 1，重启后再打开本工具。";
+using bench::text::kNeedsServicePack;
+using bench::text::kTooOld;
 
 TEST(OsGateBoundary, EachVersionAndQueryOutcome)
 {
@@ -136,7 +136,7 @@ TEST(OsGateBoundary, EachVersionAndQueryOutcome)
         EXPECT_EQ(c.exitCode, exitCode) << c.what;
         ASSERT_EQ(1, boxes) << c.what;
         EXPECT_EQ(c.notice, boxText) << c.what;
-        EXPECT_EQ(L"Qumo盒子检测工具", boxCaption);
+        EXPECT_EQ(bench::text::kCaption, boxCaption);
         EXPECT_EQ(c.style, boxStyle) << c.what;
         EXPECT_EQ(nullptr, boxOwner);
         EXPECT_EQ(284u, sizeSeen);

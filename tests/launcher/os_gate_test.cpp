@@ -5,15 +5,15 @@
 #include <vector>
 
 #include "support/host_bench.h"
+#include "support/expected_text.h"
 #include "support/notice_watcher.h"
 
 using namespace bench;
 
 namespace {
 
-const wchar_t kTooOld[] = L"本工具需要 Windows 7 SP1 或更高版本。";
-const wchar_t kNeedsServicePack[] =
-    L"本工具需要 Windows 7 SP1 或更高版本。\r\n\r\n请先安装 Windows 7 Service Pack 1，重启后再打开本工具。";
+using text::kNeedsServicePack;
+using text::kTooOld;
 const DWORD kPayloadExit = 42;
 
 std::wstring AppDefaultsKey(const std::wstring &exeName)
@@ -106,7 +106,7 @@ TEST_F(OsGate, EachVersionRowEndsAsItShould)
         }
         ASSERT_EQ(1u, seen.size()) << c.version;
         EXPECT_EQ(kTooOld, seen[0].text);
-        EXPECT_EQ(L"Qumo盒子检测工具", seen[0].caption);
+        EXPECT_EQ(text::kCaption, seen[0].caption);
         EXPECT_TRUE(seen[0].hasOk);
         EXPECT_FALSE(seen[0].hasCancel);
         EXPECT_TRUE(seen[0].hasIcon);
@@ -176,7 +176,7 @@ TEST_F(OsGateWithoutServicePack, AsksForTheServicePackAndEndsWith1WhateverTheAns
         std::vector<SeenNotice> seen = watcher.Seen();
         ASSERT_EQ(1u, seen.size());
         EXPECT_EQ(kNeedsServicePack, seen[0].text);
-        EXPECT_EQ(L"Qumo盒子检测工具", seen[0].caption);
+        EXPECT_EQ(text::kCaption, seen[0].caption);
         EXPECT_TRUE(seen[0].hasOk);
         EXPECT_TRUE(seen[0].hasCancel);
         EXPECT_TRUE(seen[0].hasIcon);

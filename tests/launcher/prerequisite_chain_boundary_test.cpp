@@ -12,14 +12,13 @@
 #include "launcher/prerequisite_chain.h"
 #include "prereq/catalog.h"
 #include "prereq/servicing_probe.h"
+#include "support/expected_text.h"
 #include "support/stand_in.h"
 
 namespace {
 
 const DWORD kAlreadyInstalled = 0x240006;  // WU_S_ALREADY_INSTALLED
 const DWORD kNotApplicable = 0x80240017;    // WU_E_NOT_APPLICABLE
-const wchar_t kRestartText[] =
-    L"Windows 补丁已安装，需要重启后才能继续。\r\n\r\n请保存收银数据并重启电脑；重启后再次打开本程序，将自动继续下一步。";
 
 // What the machine looks like and what each window will return, in the order the windows open.
 struct Machine {
@@ -162,8 +161,8 @@ void Check(const Case &c)
     ASSERT_EQ(c.restartNotice ? 1u : 0u, boxes.size());
     if (c.restartNotice) {
         EXPECT_EQ(nullptr, boxes[0].owner);
-        EXPECT_EQ(kRestartText, boxes[0].text);
-        EXPECT_EQ(L"Qumo盒子检测工具", boxes[0].caption);
+        EXPECT_EQ(bench::text::kRestart, boxes[0].text);
+        EXPECT_EQ(bench::text::kCaption, boxes[0].caption);
         EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION | MB_SETFOREGROUND), boxes[0].style);
         EXPECT_EQ(0x10040u, boxes[0].style);
     }

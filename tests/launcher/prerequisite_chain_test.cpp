@@ -7,6 +7,7 @@
 
 #include "installer/installer_context.h"
 #include "support/download_bench.h"
+#include "support/expected_text.h"
 #include "support/host_bench.h"
 #include "support/installer_driver.h"
 #include "support/notice_watcher.h"
@@ -16,9 +17,9 @@ using namespace bench;
 
 namespace {
 
-const wchar_t kRuntimeTitle[] = L"Microsoft .NET Framework 4.8";
-const wchar_t kServicingStackTitle[] = L"Windows 7 服务堆栈补丁 KB4490628";
-const wchar_t kSha2Title[] = L"Windows 7 SHA-2 补丁 KB4474419";
+using text::kRuntimeTitle;
+using text::kServicingStackTitle;
+using text::kSha2Title;
 const DWORD kWindowWaitMs = 20000;
 
 class PrerequisiteChainOnTheHost : public ::testing::Test {
@@ -88,11 +89,11 @@ TEST_F(PrerequisiteChainOnTheHost, TheFirstMissingStepOpensAndClosingItEndsTheRu
         ASSERT_NE(nullptr, window) << "no installer window";
         WindowState view = ReadWindow(window);
         EXPECT_EQ(c.title, view.title);
-        EXPECT_EQ(window_text::Intro(c.title), view.intro.text);
-        EXPECT_EQ(window_text::kNeedsDownload, view.status.text);
-        EXPECT_EQ(window_text::kDownload, view.action.text);
+        EXPECT_EQ(text::Intro(c.title), view.intro.text);
+        EXPECT_EQ(text::kNeedsDownload, view.status.text);
+        EXPECT_EQ(text::kDownload, view.action.text);
         EXPECT_TRUE(view.action.enabled);
-        EXPECT_EQ(window_text::kClose, view.close.text);
+        EXPECT_EQ(text::kClose, view.close.text);
         EXPECT_TRUE(view.close.enabled);
         EXPECT_FALSE(view.webPage.visible);
         EXPECT_EQ(0, view.barPosition);
@@ -107,7 +108,7 @@ TEST_F(PrerequisiteChainOnTheHost, TheFirstMissingStepOpensAndClosingItEndsTheRu
         bool second = false;
         WaitFor(
             [&] {
-                HWND next = FindWindowW(window_text::kClass, nullptr);
+                HWND next = FindWindowW(text::kClass, nullptr);
                 second = second || (next != nullptr && next != window && IsWindowVisible(next));
                 return WaitForSingleObject(host.process, 0) == WAIT_OBJECT_0;
             },
@@ -137,13 +138,13 @@ TEST_F(PrerequisiteChainOnTheHost, DownloadWithoutANetworkOffersTheRetry)
             [&](const WindowState &state) {
                 // Controls are read one after the other: wait for the whole end state, not for its first sign.
                 view = state;
-                return state.status.text == std::wstring(text::kNoConnection) + window_text::kRetrySuffix &&
-                       state.action.text == window_text::kRetryDownload && state.close.text == window_text::kClose;
+                return state.status.text == std::wstring(text::kNoConnection) + text::kRetrySuffix &&
+                       state.action.text == text::kRetryDownload && state.close.text == text::kClose;
             },
             30000))
             << Shown(view);
         EXPECT_TRUE(view.action.enabled);
-        EXPECT_EQ(window_text::kClose, view.close.text);
+        EXPECT_EQ(text::kClose, view.close.text);
         EXPECT_TRUE(view.close.enabled);
         EXPECT_FALSE(view.webPage.visible);
         Click(window, IDC_CLOSE);

@@ -4,6 +4,7 @@
 
 #include "launcher/runtime_gate.h"
 #include "support/host_bench.h"
+#include "support/expected_text.h"
 #include "installer/installer_context.h"
 #include "support/installer_driver.h"
 #include "support/notice_watcher.h"
@@ -146,10 +147,10 @@ TEST_F(RuntimeGate, TheHostLaunchesWhenEitherViewSaysInstalled)
         DWORD closedCode = 0;
         WaitFor(
             [&] {
-                HWND found = FindWindowW(window_text::kClass, nullptr);
+                HWND found = FindWindowW(text::kClass, nullptr);
                 if (found != nullptr && IsWindowVisible(found)) {
                     window = true;
-                    closedCode = ReadWindow(found).title == L"Microsoft .NET Framework 4.8" ? 1223 : 1;
+                    closedCode = ReadWindow(found).title == text::kRuntimeTitle ? 1223 : 1;
                     PostMessageW(found, WM_COMMAND, MAKEWPARAM(IDC_CLOSE, BN_CLICKED),
                                  reinterpret_cast<LPARAM>(GetDlgItem(found, IDC_CLOSE)));
                 }

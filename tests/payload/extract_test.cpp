@@ -8,13 +8,14 @@
 #include <vector>
 
 #include "support/host_bench.h"
+#include "support/expected_text.h"
 #include "support/notice_watcher.h"
 
 using namespace bench;
 
 namespace {
 
-const wchar_t kExtractionNotice[] = L"无法准备运行文件。请确认磁盘未满，并关闭已打开的检测工具后重试。";
+const wchar_t *const kExtractionNotice = text::kNoRunFiles;
 
 class Extraction : public ::testing::Test {
 protected:
@@ -233,7 +234,7 @@ TEST_F(Extraction, AFileWhereAFolderShouldBeFailsAndNothingIsDeleted)
         EXPECT_EQ(2u, Run(host_, &seen)) << c.what;
         ASSERT_EQ(1u, seen.size()) << c.what;
         EXPECT_EQ(kExtractionNotice, seen[0].text) << c.what;
-        EXPECT_EQ(L"Qumo盒子检测工具", seen[0].caption);
+        EXPECT_EQ(text::kCaption, seen[0].caption);
         EXPECT_TRUE(seen[0].hasOk);
         EXPECT_FALSE(seen[0].hasCancel);
         EXPECT_TRUE(seen[0].hasIcon);

@@ -11,6 +11,7 @@
 
 #include "payload/launch.h"
 #include "support/bench.h"
+#include "support/expected_text.h"
 #include "support/stand_in.h"
 
 namespace {
@@ -199,7 +200,6 @@ REPLACE_IMPORT(MessageBoxW, 16, StandInMessageBoxW);
 namespace {
 
 const wchar_t kPayload[] = L"C:\\users\\root\\AppData\\Local\\Oristane\\Velvaro\\runtime\\merchant-0000ABCD.exe";
-const wchar_t kGenericFormat[] = L"程序组件启动失败（Win32 错误 %lu）。\r\n请确认安全软件未阻止程序运行。";
 
 class LaunchBoundary : public ::testing::Test {
 protected:
@@ -212,13 +212,6 @@ protected:
     }
     void TearDown() override { script = Script(); }
 };
-
-std::wstring Generic(DWORD error)
-{
-    wchar_t text[256];
-    wsprintfW(text, kGenericFormat, error);
-    return text;
-}
 
 TEST_F(LaunchBoundary, StartsThePayloadWithTheDocumentedArguments)
 {
@@ -247,9 +240,9 @@ TEST_F(LaunchBoundary, EachStartFailureHasItsNotice)
         DWORD error;
         std::wstring notice;
     } const cases[] = {
-        {740, L"程序组件需要管理员权限，但未能完成 UAC 提权。\r\n请右键选择“以管理员身份运行”后重试。"},
-        {ERROR_FILE_NOT_FOUND, Generic(2)},
-        {ERROR_ACCESS_DENIED, Generic(5)},
+        {740, bench::text::kElevationRefused},
+        {ERROR_FILE_NOT_FOUND, bench::text::StartFailed(2)},
+        {ERROR_ACCESS_DENIED, bench::text::StartFailed(5)},
         {0xC0000142u, L"程序组件启动失败（Win32 错误 3221225794）。\r\n请确认安全软件未阻止程序运行。"},
     };
     for (const auto &c : cases) {
@@ -258,7 +251,7 @@ TEST_F(LaunchBoundary, EachStartFailureHasItsNotice)
         script.createError = c.error;
         EXPECT_EQ(2u, LaunchPayload(kPayload)) << c.error;
         EXPECT_EQ(c.notice, boxText) << c.error;
-        EXPECT_EQ(L"Qumo盒子检测工具", boxCaption);
+        EXPECT_EQ(bench::text::kCaption, boxCaption);
         EXPECT_EQ(static_cast<UINT>(MB_ICONERROR | MB_SETFOREGROUND), boxStyle);
         EXPECT_EQ(nullptr, boxOwner);
         // The error is taken before the buffer is released, which overwrites the last error here.
@@ -382,10 +375,10 @@ TEST_F(LaunchBoundary, FailuresBeforeTheStartHaveTheirNotices)
         const wchar_t *notice;
         std::vector<std::wstring> events;
     } const cases[] = {
-        {"module name unreadable", 0, false, false, L"无法确定启动器路径。", {L"notice"}},
-        {"module name truncated", MAX_PATH, false, false, L"无法确定启动器路径。", {L"notice"}},
-        {"no memory", ~0u, true, false, L"无法分配启动参数内存。", {L"notice"}},
-        {"formatting fails", ~0u, false, true, L"无法生成托管程序启动参数。", {L"release buffer", L"notice"}},
+        {"module name unreadable", 0, false, false, bench::text::kNoLauncherPath, {L"notice"}},
+        {"module name truncated", MAX_PATH, false, false, bench::text::kNoLauncherPath, {L"notice"}},
+        {"no memory", ~0u, true, false, bench::text::kNoArgumentMemory, {L"notice"}},
+        {"formatting fails", ~0u, false, true, bench::text::kNoArguments, {L"release buffer", L"notice"}},
     };
     for (const auto &c : cases) {
         SetUp();
@@ -412,7 +405,7 @@ TEST_F(LaunchBoundary, APayloadRemovedBeforeTheStartGivesTheGenericNoticeWithErr
     DeleteFileW(gone.c_str());
     script.commandLine = L"host.exe";
     EXPECT_EQ(2u, LaunchPayload(gone.c_str()));
-    EXPECT_EQ(Generic(2), boxText);
+    EXPECT_EQ(bench::text::StartFailed(2), boxText);
 }
 
 struct WaitVisitor {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "prereq/catalog.h"
+#include "support/expected_text.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ struct Expected {
 };
 
 const Expected kTable[] = {
-    {"ServicingStackUpdateX86", &ServicingStackUpdateX86, L"Windows 7 服务堆栈补丁 KB4490628",
+    {"ServicingStackUpdateX86", &ServicingStackUpdateX86, bench::text::kServicingStackTitle,
      L"windows6.1-kb4490628-x86.msu",
      L"https://catalog.s.download.windowsupdate.com/c/msdownload/update/software/secu/2019/03/"
      L"windows6.1-kb4490628-x86_3cdb3df55b9cd7ef7fcb24fc4e237ea287ad0992.msu",
@@ -29,14 +30,14 @@ const Expected kTable[] = {
      L"windows6.1-kb4490628-x86_3cdb3df55b9cd7ef7fcb24fc4e237ea287ad0992.msu",
      L"https://www.catalog.update.microsoft.com/Search.aspx?q=KB4490628", 4217422ull,
      "b86849fda570f906012992a033f6342373c00a3b3ec0089780eabb084a9a0182", L"KB4490628"},
-    {"Sha2UpdateX86", &Sha2UpdateX86, L"Windows 7 SHA-2 补丁 KB4474419", L"windows6.1-kb4474419-v3-x86.msu",
+    {"Sha2UpdateX86", &Sha2UpdateX86, bench::text::kSha2Title, L"windows6.1-kb4474419-v3-x86.msu",
      L"https://catalog.s.download.windowsupdate.com/c/msdownload/update/software/secu/2019/09/"
      L"windows6.1-kb4474419-v3-x86_0f687d50402790f340087c576886501b3223bec6.msu",
      L"http://catalog.s.download.windowsupdate.com/c/msdownload/update/software/secu/2019/09/"
      L"windows6.1-kb4474419-v3-x86_0f687d50402790f340087c576886501b3223bec6.msu",
      L"https://www.catalog.update.microsoft.com/Search.aspx?q=KB4474419", 35919018ull,
      "8cf49fc7ac61e0b217859313a96337b149ab41b3307eb0d9529615142ea34c6c", L"KB4474419"},
-    {"ServicingStackUpdateX64", &ServicingStackUpdateX64, L"Windows 7 服务堆栈补丁 KB4490628",
+    {"ServicingStackUpdateX64", &ServicingStackUpdateX64, bench::text::kServicingStackTitle,
      L"windows6.1-kb4490628-x64.msu",
      L"https://catalog.s.download.windowsupdate.com/c/msdownload/update/software/secu/2019/03/"
      L"windows6.1-kb4490628-x64_d3de52d6987f7c8bdc2c015dca69eac96047c76e.msu",
@@ -44,14 +45,14 @@ const Expected kTable[] = {
      L"windows6.1-kb4490628-x64_d3de52d6987f7c8bdc2c015dca69eac96047c76e.msu",
      L"https://www.catalog.update.microsoft.com/Search.aspx?q=KB4490628", 9543846ull,
      "8075f6d889bcb27be6f52ed47081675e5bb8a5390f2f5bfe4ec27a2bb70cbf5e", L"KB4490628"},
-    {"Sha2UpdateX64", &Sha2UpdateX64, L"Windows 7 SHA-2 补丁 KB4474419", L"windows6.1-kb4474419-v3-x64.msu",
+    {"Sha2UpdateX64", &Sha2UpdateX64, bench::text::kSha2Title, L"windows6.1-kb4474419-v3-x64.msu",
      L"https://catalog.s.download.windowsupdate.com/c/msdownload/update/software/secu/2019/09/"
      L"windows6.1-kb4474419-v3-x64_b5614c6cea5cb4e198717789633dca16308ef79c.msu",
      L"http://catalog.s.download.windowsupdate.com/c/msdownload/update/software/secu/2019/09/"
      L"windows6.1-kb4474419-v3-x64_b5614c6cea5cb4e198717789633dca16308ef79c.msu",
      L"https://www.catalog.update.microsoft.com/Search.aspx?q=KB4474419", 55853327ull,
      "99312df792b376f02e25607d2eb3355725c47d124d8da253193195515fe90213", L"KB4474419"},
-    {"NetFramework48", &NetFramework48, L"Microsoft .NET Framework 4.8", L"NDP48-x86-x64-AllOS-ENU.exe",
+    {"NetFramework48", &NetFramework48, bench::text::kRuntimeTitle, L"NDP48-x86-x64-AllOS-ENU.exe",
      L"https://download.microsoft.com/download/f/3/a/f3a6af84-da23-40a5-8d1c-49cc10c8e76f/"
      L"NDP48-x86-x64-AllOS-ENU.exe",
      L"http://download.microsoft.com/download/f/3/a/f3a6af84-da23-40a5-8d1c-49cc10c8e76f/"

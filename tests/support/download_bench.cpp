@@ -9,6 +9,7 @@
 
 #include "installer/download.h"
 #include "support/bench.h"
+#include "support/utf8.h"
 
 namespace bench {
 
@@ -89,15 +90,6 @@ DownloadServer LoadServer()
 
 }  // namespace
 
-std::string Printable(const std::wstring &text)
-{
-    std::string out;
-    for (wchar_t c : text) {
-        out += c < 0x80 ? static_cast<char>(c) : '?';
-    }
-    return out;
-}
-
 const ServedFixture &DownloadServer::Fixture(const std::wstring &name) const
 {
     for (const ServedFixture &fixture : fixtures) {
@@ -105,7 +97,7 @@ const ServedFixture &DownloadServer::Fixture(const std::wstring &name) const
             return fixture;
         }
     }
-    ADD_FAILURE() << "the server has no fixture " << std::string(name.begin(), name.end());
+    ADD_FAILURE() << "the server has no fixture " << Utf8(name);
     static const ServedFixture none = {L"", 0, {}};
     return none;
 }
@@ -140,20 +132,12 @@ const DownloadServer &Served()
     return server;
 }
 
-ServedItem::ServedItem(const std::wstring &fixture, const std::wstring &primaryUrl, const std::wstring &fallbackUrl,
-                       bool update)
-    : primary_(primaryUrl), fallback_(fallbackUrl), sha256_(), item_()
+PackageFacts PackageServed(const std::wstring &fixture)
 {
     const ServedFixture &served = Served().Fixture(fixture);
-    CopyMemory(sha256_, served.sha256, sizeof(sha256_));
-    item_.displayName = L"Bench package";
-    item_.fileName = update ? L"bench.msu" : L"bench.exe";
-    item_.primaryUrl = primary_.c_str();
-    item_.fallbackUrl = fallback_.empty() ? nullptr : fallback_.c_str();
-    item_.infoPageUrl = L"https://localhost/";
-    item_.expectedSize = served.size;
-    item_.sha256 = sha256_;
-    item_.kbId = update ? L"KB0000001" : nullptr;
+    PackageFacts facts = {!served.name.empty(), served.size, {}};
+    CopyMemory(facts.sha256, served.sha256, sizeof(facts.sha256));
+    return facts;
 }
 
 const wchar_t kUntouched[] = L"(untouched)";

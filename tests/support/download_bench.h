@@ -1,5 +1,5 @@
 // What the download engine's tests share: the loopback server's ports and fixtures (sizes and digests as the server
-// computed them), prerequisite records that point at it, and a download run the way the installer window runs one:
+// computed them) for the prerequisite records that point at it, and a download run the way the installer window runs one:
 // the engine on a thread of its own while this thread pumps messages and may cancel.
 #pragma once
 #include <windows.h>
@@ -11,31 +11,12 @@
 
 #include "installer/installer_context.h"
 #include "prereq/catalog.h"
+#include "support/test_item.h"
 
 namespace bench {
 
-// What the user reads after a download, written out here independently of the engine.
-namespace text {
-inline constexpr wchar_t kBadAddress[] = L"安装包地址无效。";
-inline constexpr wchar_t kCancelled[] = L"已取消下载。";
-inline constexpr wchar_t kOutdatedTls[] = L"这台电脑的安全连接组件过旧，无法直接下载。";
-inline constexpr wchar_t kNoConnection[] = L"无法连接微软下载服务器，请检查网络后重试。";
-inline constexpr wchar_t kNotFinished[] = L"下载未完成。";
-inline constexpr wchar_t kNoPackage[] = L"微软下载服务器没有返回安装包。";
-inline constexpr wchar_t kNoPartPath[] = L"无法准备临时下载文件。";
-inline constexpr wchar_t kNoPartFile[] = L"无法写入临时下载文件。";
-inline constexpr wchar_t kWriteFailed[] = L"写入安装包失败，请检查磁盘空间。";
-inline constexpr wchar_t kTooLong[] = L"下载内容异常，已停止。";
-inline constexpr wchar_t kIncomplete[] = L"安装包下载不完整。";
-inline constexpr wchar_t kNotVerified[] = L"安装包校验失败。";
-inline constexpr wchar_t kFallbackNote[] = L"HTTPS 不可用，正在通过微软 CDN 兼容通道下载并校验…";
-}  // namespace text
-
 // The content of a stale file that a test leaves at packagePath before a download.
 inline constexpr char kStale[] = "a stale package from an earlier run";
-
-// ASCII of a wide text for a failure message (anything else shows as '?').
-std::string Printable(const std::wstring &text);
 
 struct ServedFixture {
     std::wstring name;
@@ -65,22 +46,8 @@ struct DownloadServer {
 // Read once from the file that DOWNLOAD_BENCH_INFO names (a Unix path; Wine's Z: drive reaches it).
 const DownloadServer &Served();
 
-// A prerequisite record for a served fixture. The strings live in the object, so it is neither copied nor moved.
-class ServedItem {
-public:
-    // An empty fallbackUrl means none. update: a Windows update package (a kbId, the Cabinet signature).
-    ServedItem(const std::wstring &fixture, const std::wstring &primaryUrl, const std::wstring &fallbackUrl = L"",
-               bool update = false);
-    ServedItem(const ServedItem &) = delete;
-    ServedItem &operator=(const ServedItem &) = delete;
-    const PrerequisiteItem *get() const { return &item_; }
-
-private:
-    std::wstring primary_;
-    std::wstring fallback_;
-    BYTE sha256_[32];
-    PrerequisiteItem item_;
-};
+// The size and SHA-256 of a served fixture, for a TestItem (test_item.h); not valid when the server has none.
+PackageFacts PackageServed(const std::wstring &fixture);
 
 // A fresh context for item, downloading to packagePath, with errorText preset to kUntouched.
 extern const wchar_t kUntouched[];

@@ -2,32 +2,17 @@
 #include "support/installer_driver.h"
 
 #include <commctrl.h>
-#include <wincrypt.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <vector>
 
+#include "installer/installer_context.h"
 #include "installer/installer_window.h"
+#include "support/expected_text.h"
+#include "support/utf8.h"
 
 namespace bench {
-
-namespace window_text {
-
-std::wstring InstallFailed(DWORD code)
-{
-    wchar_t text[64];
-    swprintf(text, 64, L"安装未完成（错误 0x%08X）。可以重试安装。", code);
-    return text;
-}
-
-std::wstring Intro(const std::wstring &displayName)
-{
-    return L"需要安装 " + displayName + L"。\r\n安装包来自微软官方下载服务器。";
-}
-
-}  // namespace window_text
 
 namespace {
 
@@ -48,22 +33,13 @@ ControlState ReadControl(HWND window, int id)
     return state;
 }
 
-std::string Ascii(const std::wstring &text)
-{
-    std::string out;
-    for (wchar_t c : text) {
-        out += (c >= 32 && c < 127) ? static_cast<char>(c) : '?';
-    }
-    return out;
-}
-
 }  // namespace
 
 HWND FindInstallerWindow(DWORD timeoutMs)
 {
     DWORD start = GetTickCount();
     for (;;) {
-        HWND window = FindWindowW(window_text::kClass, nullptr);
+        HWND window = FindWindowW(text::kClass, nullptr);
         if (window != nullptr && IsWindowVisible(window)) {
             return window;
         }
@@ -97,11 +73,11 @@ WindowState ReadWindow(HWND window)
         GetWindowTextW(intro, text, ARRAYSIZE(text));
         state.intro = {true, text, IsWindowEnabled(intro) != FALSE, IsWindowVisible(intro) != FALSE};
     }
-    state.status = ReadControl(window, 202);
-    state.action = ReadControl(window, 203);
-    state.webPage = ReadControl(window, 204);
-    state.close = ReadControl(window, 205);
-    HWND bar = GetDlgItem(window, 201);
+    state.status = ReadControl(window, IDC_STATUS);
+    state.action = ReadControl(window, IDC_ACTION);
+    state.webPage = ReadControl(window, IDC_WEBPAGE);
+    state.close = ReadControl(window, IDC_CLOSE);
+    HWND bar = GetDlgItem(window, IDC_PROGRESS);
     DWORD_PTR position = 0;
     DWORD_PTR high = 0;
     SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 5000, &position);
@@ -138,9 +114,9 @@ std::string Shown(const WindowState &s)
     char line[1024];
     snprintf(line, sizeof(line),
              "status '%s' | action '%s' %s%s | web '%s' %s%s | close '%s' %s%s | bar %d/%d",
-             Ascii(s.status.text).c_str(), Ascii(s.action.text).c_str(), s.action.enabled ? "on" : "off",
-             s.action.visible ? "" : " hidden", Ascii(s.webPage.text).c_str(), s.webPage.enabled ? "on" : "off",
-             s.webPage.visible ? "" : " hidden", Ascii(s.close.text).c_str(), s.close.enabled ? "on" : "off",
+             Utf8(s.status.text).c_str(), Utf8(s.action.text).c_str(), s.action.enabled ? "on" : "off",
+             s.action.visible ? "" : " hidden", Utf8(s.webPage.text).c_str(), s.webPage.enabled ? "on" : "off",
+             s.webPage.visible ? "" : " hidden", Utf8(s.close.text).c_str(), s.close.enabled ? "on" : "off",
              s.close.visible ? "" : " hidden", s.barPosition, s.barHigh);
     return line;
 }
@@ -157,7 +133,7 @@ bool IsInstallerWindow(HWND window)
 {
     wchar_t name[64] = {};
     GetClassNameW(window, name, ARRAYSIZE(name));
-    return lstrcmpW(name, window_text::kClass) == 0;
+    return lstrcmpW(name, text::kClass) == 0;
 }
 
 BOOL CALLBACK DestroyInstallerWindow(HWND window, LPARAM)
@@ -171,7 +147,7 @@ BOOL CALLBACK DestroyInstallerWindow(HWND window, LPARAM)
 BOOL CALLBACK CloseInstallerWindow(HWND window, LPARAM)
 {
     if (IsInstallerWindow(window)) {
-        PostMessageW(window, WM_COMMAND, MAKEWPARAM(205, BN_CLICKED), 0);
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_CLOSE, BN_CLICKED), 0);
     }
     return TRUE;
 }
@@ -248,53 +224,6 @@ bool WindowRun::Wait(DWORD timeoutMs, DWORD *result)
     }
     *result = result_;
     return true;
-}
-
-bool Sha256OfFile(const std::wstring &path, BYTE digest[32])
-{
-    std::vector<char> bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    char block[65536];
-    DWORD got = 0;
-    while (ReadFile(file, block, sizeof(block), &got, nullptr) && got > 0) {
-        bytes.insert(bytes.end(), block, block + got);
-    }
-    CloseHandle(file);
-    HCRYPTPROV provider = 0;
-    HCRYPTHASH hash = 0;
-    DWORD length = 32;
-    bool ok = CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
-              CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash) &&
-              CryptHashData(hash, reinterpret_cast<const BYTE *>(bytes.data()), static_cast<DWORD>(bytes.size()),
-                            0) &&
-              CryptGetHashParam(hash, HP_HASHVAL, digest, &length, 0) && length == 32;
-    if (hash != 0) {
-        CryptDestroyHash(hash);
-    }
-    if (provider != 0) {
-        CryptReleaseContext(provider, 0);
-    }
-    return ok;
-}
-
-LocalItem::LocalItem(const std::wstring &sourceFile, const std::wstring &fileName, bool update,
-                     const std::wstring &primaryUrl)
-    : fileName_(fileName), primary_(primaryUrl), sha256_(), valid_(false), item_()
-{
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    valid_ = GetFileAttributesExW(sourceFile.c_str(), GetFileExInfoStandard, &data) &&
-             Sha256OfFile(sourceFile, sha256_);
-    item_.displayName = update ? L"Windows 7 测试更新 (KB0000001)" : L"Microsoft .NET Framework 4.8（测试）";
-    item_.fileName = fileName_.c_str();
-    item_.primaryUrl = primary_.c_str();
-    item_.fallbackUrl = nullptr;
-    item_.infoPageUrl = L"https://localhost/info-page";
-    item_.expectedSize = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    item_.sha256 = sha256_;
-    item_.kbId = update ? L"KB0000001" : nullptr;
 }
 
 TempFolder::TempFolder(const std::wstring &folder) : folder_(folder), savedTmp_(), hadTmp_(false)

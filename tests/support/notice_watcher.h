@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/expected_text.h"
+
 namespace bench {
 
 struct SeenNotice {
@@ -19,7 +21,7 @@ struct SeenNotice {
 // IDCANCEL presses that button, 0 closes the box with WM_CLOSE.
 class NoticeWatcher {
 public:
-    explicit NoticeWatcher(int answer = IDOK, const wchar_t *caption = L"Qumo盒子检测工具");
+    explicit NoticeWatcher(int answer = IDOK, const wchar_t *caption = text::kCaption);
     ~NoticeWatcher();
     NoticeWatcher(const NoticeWatcher &) = delete;
     NoticeWatcher &operator=(const NoticeWatcher &) = delete;

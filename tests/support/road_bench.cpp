@@ -3,6 +3,8 @@
 
 #include <stdio.h>
 
+#include "installer/installer_context.h"
+#include "support/expected_text.h"
 #include "support/installer_driver.h"
 
 namespace bench {
@@ -139,7 +141,7 @@ HWND FindInstallerWindowTitled(const std::wstring &title, DWORD timeoutMs)
         [&] {
             found = nullptr;
             HWND window = nullptr;
-            while ((window = FindWindowExW(nullptr, window, window_text::kClass, nullptr)) != nullptr) {
+            while ((window = FindWindowExW(nullptr, window, text::kClass, nullptr)) != nullptr) {
                 if (IsWindowVisible(window) && ReadWindow(window).title == title) {
                     found = window;
                     return true;
@@ -156,12 +158,12 @@ bool WatchUntilHostEnds(const RunningHost &host, DWORD timeoutMs, bool close)
     bool seen = false;
     WaitFor(
         [&] {
-            HWND window = FindWindowW(window_text::kClass, nullptr);
+            HWND window = FindWindowW(text::kClass, nullptr);
             if (window != nullptr && IsWindowVisible(window)) {
                 seen = true;
                 if (close) {
-                    PostMessageW(window, WM_COMMAND, MAKEWPARAM(205, BN_CLICKED),
-                                 reinterpret_cast<LPARAM>(GetDlgItem(window, 205)));
+                    PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_CLOSE, BN_CLICKED),
+                                 reinterpret_cast<LPARAM>(GetDlgItem(window, IDC_CLOSE)));
                 }
             }
             return WaitForSingleObject(host.process, 0) == WAIT_OBJECT_0;
@@ -234,15 +236,6 @@ std::wstring HandleText(HWND window)
     _snwprintf(text, 31, L"0x%llX", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));
     text[31] = L'\0';
     return text;
-}
-
-std::string Utf8(const std::wstring &text)
-{
-    std::string bytes(text.size() * 3 + 1, '\0');
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0],
-                                static_cast<int>(bytes.size()), nullptr, nullptr);
-    bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return bytes;
 }
 
 }  // namespace bench

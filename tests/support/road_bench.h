@@ -53,7 +53,4 @@ std::wstring UpdateServiceConfiguration();
 // The hexadecimal form in which the road's record writes a window handle ("0x1A2B").
 std::wstring HandleText(HWND window);
 
-// A wide text as UTF-8, for failure messages.
-std::string Utf8(const std::wstring &text);
-
 }  // namespace bench
