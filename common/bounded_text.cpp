@@ -5,7 +5,9 @@
 #include <stdarg.h>
 #include <stdio.h>
 
-const HRESULT kInsufficientBuffer = static_cast<HRESULT>(0x8007007AL);
+// For the result's name alone; none of its functions is used (see the header).
+#define STRSAFE_NO_DEPRECATE
+#include <strsafe.h>
 
 HRESULT FormatBounded(wchar_t *buffer, size_t capacity, const wchar_t *format, ...)
 {
@@ -25,7 +27,7 @@ HRESULT FormatBounded(wchar_t *buffer, size_t capacity, const wchar_t *format, .
     va_end(args);
     if (written < 0 || static_cast<size_t>(written) > limit) {
         buffer[limit] = L'\0';
-        return kInsufficientBuffer;
+        return STRSAFE_E_INSUFFICIENT_BUFFER;
     }
     buffer[written] = L'\0';
     return S_OK;
@@ -46,5 +48,5 @@ HRESULT CopyBounded(wchar_t *buffer, size_t capacity, const wchar_t *text)
         ++i;
     }
     buffer[i] = L'\0';
-    return text[i] == L'\0' ? S_OK : kInsufficientBuffer;
+    return text[i] == L'\0' ? S_OK : STRSAFE_E_INSUFFICIENT_BUFFER;
 }

@@ -105,13 +105,19 @@ void CloseChannel(InstallerContext *context, Channel *channel)
     channel->session = nullptr;
 }
 
-// One GET of url up to its response headers. On kRequestFailed and kSessionFailed *error holds the code, read before
-// anything else could change it.
+// One GET of url up to its response headers. On kResponded the open channel is handed to the caller in *channel,
+// which then releases it; on every other outcome nothing of the attempt is left open. On kRequestFailed and
+// kSessionFailed *error holds the code, read before anything else could change it.
 AttemptOutcome OpenResponse(InstallerContext *context, const wchar_t *url, Channel *channel, DWORD *error)
 {
+    Channel opened = {nullptr, nullptr, nullptr};
+    AttemptOutcome outcome = kRequestFailed;
     wchar_t host[256];
     wchar_t path[1024];
     URL_COMPONENTS parts;
+    DWORD protocols = kSecureProtocols;
+    DWORD flags = 0;
+
     ZeroMemory(&parts, sizeof(parts));
     parts.dwStructSize = sizeof(parts);
     parts.lpszHostName = host;
@@ -125,40 +131,52 @@ AttemptOutcome OpenResponse(InstallerContext *context, const wchar_t *url, Chann
         return kAddressInvalid;
     }
 
-    channel->session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                   WINHTTP_NO_PROXY_BYPASS, 0);
-    if (channel->session == nullptr) {
+    opened.session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                 WINHTTP_NO_PROXY_BYPASS, 0);
+    if (opened.session == nullptr) {
         *error = GetLastError();
         return kSessionFailed;
     }
     // Where the platform refuses the protocol set (Windows 7 without the TLS 1.1/1.2 update) or a timeout, its
     // defaults stay in force and the attempt goes on: the handshake then decides, and its failure can fall back.
-    DWORD protocols = kSecureProtocols;
-    WinHttpSetOption(channel->session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols));
-    WinHttpSetTimeouts(channel->session, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
+    WinHttpSetOption(opened.session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols));
+    WinHttpSetTimeouts(opened.session, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
 
-    channel->connection = WinHttpConnect(channel->session, host, parts.nPort, 0);
-    if (channel->connection != nullptr) {
-        DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-        channel->request = WinHttpOpenRequest(channel->connection, L"GET", path, nullptr, WINHTTP_NO_REFERER,
-                                              WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
-        if (channel->request != nullptr) {
-            // From here on the window can close the request to interrupt a blocked send or receive. A cancel that
-            // came just before found nothing to close, so the flag is read once more before anything is sent:
-            // otherwise it would be seen only after a response or a timeout, minutes later.
-            ExchangeRequest(context, channel->request);
-            if (LoadFlag(&context->cancelRequested) != 0) {
-                SetLastError(ERROR_WINHTTP_OPERATION_CANCELLED);
-            } else if (WinHttpSendRequest(channel->request, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                                          WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
-                       WinHttpReceiveResponse(channel->request, nullptr)) {
-                return kResponded;
-            }
-        }
+    opened.connection = WinHttpConnect(opened.session, host, parts.nPort, 0);
+    if (opened.connection == nullptr) {
+        *error = GetLastError();
+        goto cleanup;
     }
-    *error = GetLastError();
-    CloseChannel(context, channel);
-    return kRequestFailed;
+    flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
+    opened.request = WinHttpOpenRequest(opened.connection, L"GET", path, nullptr, WINHTTP_NO_REFERER,
+                                        WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
+    if (opened.request == nullptr) {
+        *error = GetLastError();
+        goto cleanup;
+    }
+    // From here on the window can close the request to interrupt a blocked send or receive. A cancel that came just
+    // before found nothing to close, so the flag is read once more before anything is sent: otherwise it would be
+    // seen only after a response or a timeout, minutes later.
+    ExchangeRequest(context, opened.request);
+    if (LoadFlag(&context->cancelRequested) != 0) {
+        *error = ERROR_WINHTTP_OPERATION_CANCELLED;
+        goto cleanup;
+    }
+    if (!WinHttpSendRequest(opened.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !WinHttpReceiveResponse(opened.request, nullptr)) {
+        *error = GetLastError();
+        goto cleanup;
+    }
+    outcome = kResponded;
+
+cleanup:
+    if (outcome == kResponded) {
+        // Not released: the caller reads the response through the channel and releases it with its own handles.
+        *channel = opened;
+    } else {
+        CloseChannel(context, &opened);
+    }
+    return outcome;
 }
 
 // The body into the open file, chunk by chunk. Null when the body ended normally, else the reason to stop.
@@ -239,14 +257,18 @@ bool KeepIfSound(InstallerContext *context, const wchar_t *partPath, ULONGLONG r
     return true;
 }
 
-// From the response headers to the verified package; closes the channel on every path.
-bool ReceivePackage(InstallerContext *context, Channel *channel)
+// From the response headers to the whole body in the ".part" file at partPath. Takes over the open channel and
+// releases it on every path, after the file and before the file is deleted; null when the body arrived, else why not.
+const wchar_t *ReceivePackage(InstallerContext *context, Channel *channel, wchar_t *partPath, ULONGLONG *received)
 {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    const wchar_t *failure = nullptr;
     DWORD status = 0;
+    DWORD length = 0;
     DWORD size = sizeof(status);
+
     WinHttpQueryHeaders(channel->request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                         WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
-    DWORD length = 0;
     size = sizeof(length);
     // Stored before the status test, so that the window's progress shows the length of an error body too.
     if (WinHttpQueryHeaders(channel->request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
@@ -254,35 +276,30 @@ bool ReceivePackage(InstallerContext *context, Channel *channel)
         StoreCounter(&context->bytesTotal, length);
     }
 
-    wchar_t partPath[MAX_PATH];
-    CopyBounded(partPath, ARRAYSIZE(partPath), context->packagePath);
-    HANDLE file = INVALID_HANDLE_VALUE;
-    const wchar_t *failure = nullptr;
+    CopyBounded(partPath, MAX_PATH, context->packagePath);
     if (status != HTTP_STATUS_OK) {
         failure = kTextNoPackage;
-    } else if (!AppendToPath(partPath, kPartSuffix)) {
+        goto cleanup;
+    }
+    if (!AppendToPath(partPath, kPartSuffix)) {
         failure = kTextNoPartPath;
-    } else {
-        // CREATE_ALWAYS: a ".part" file left by an interrupted run is simply started over.
-        file = CreateFileW(partPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            failure = kTextNoPartFile;
-        }
+        goto cleanup;
     }
-    if (failure != nullptr) {
-        CloseChannel(context, channel);
-        return Fail(context, failure);
+    // CREATE_ALWAYS: a ".part" file left by an interrupted run is simply started over.
+    file = CreateFileW(partPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        failure = kTextNoPartFile;
+        goto cleanup;
     }
+    failure = TransferBody(context, channel->request, file, received);
 
-    ULONGLONG received = 0;
-    const wchar_t *stopped = TransferBody(context, channel->request, file, &received);
-    CloseHandle(file);
+cleanup:
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     CloseChannel(context, channel);
-    if (stopped != nullptr) {
-        DeleteFileW(partPath);
-        return Fail(context, stopped);
-    }
-    return KeepIfSound(context, partPath, received);
+    // After the releases, since a file that nobody may share cannot go while its handle is open; the closed handle's
+    // value still tells whether the file was ever created.
+    if (file != INVALID_HANDLE_VALUE && failure != nullptr) DeleteFileW(partPath);
+    return failure;
 }
 
 }  // namespace
@@ -295,6 +312,8 @@ bool DownloadPackage(InstallerContext *context)
     }
     Channel channel = {nullptr, nullptr, nullptr};
     DWORD error = 0;
+    wchar_t partPath[MAX_PATH];
+    ULONGLONG received = 0;
     AttemptOutcome outcome = OpenResponse(context, item->primaryUrl, &channel, &error);
     // One way back only: a secure channel this machine cannot establish, when the same package is also offered over
     // plain HTTP. Integrity then rests on the verification alone, as it does over HTTPS.
@@ -311,5 +330,10 @@ bool DownloadPackage(InstallerContext *context)
     case kResponded:
         break;
     }
-    return ReceivePackage(context, &channel);
+    // Every handle is closed again when this returns; what follows touches only files.
+    const wchar_t *stopped = ReceivePackage(context, &channel, partPath, &received);
+    if (stopped != nullptr) {
+        return Fail(context, stopped);
+    }
+    return KeepIfSound(context, partPath, received);
 }

@@ -122,11 +122,21 @@ bool VerifyPackage(const wchar_t *path, const PrerequisiteItem *item)
 
 bool FileSha256Matches(const wchar_t *path, const BYTE *expected)
 {
-    HANDLE file = OpenForReading(path);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    bool matches = HeldFileSha256Matches(file, expected);
-    CloseHandle(file);
+    HCRYPTPROV provider = 0;
+    HCRYPTHASH hash = 0;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    bool matches = false;
+
+    // An ephemeral context, as above; the file is opened last and closed first.
+    if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) goto cleanup;
+    if (!CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) goto cleanup;
+    file = OpenForReading(path);
+    if (file == INVALID_HANDLE_VALUE) goto cleanup;
+    matches = HashedFileMatches(hash, file, expected);
+
+cleanup:
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (hash != 0) CryptDestroyHash(hash);
+    if (provider != 0) CryptReleaseContext(provider, 0);
     return matches;
 }
