@@ -21,8 +21,7 @@ HWINSTA WINAPI StandInGetProcessWindowStation()
     if (station == Station::Missing) {
         return nullptr;
     }
-    return reinterpret_cast<decltype(&GetProcessWindowStation)>(reinterpret_cast<void *>(
-        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetProcessWindowStation")))();
+    return REAL_IMPORT(L"user32.dll", GetProcessWindowStation)();
 }
 
 BOOL WINAPI StandInGetUserObjectInformationW(HANDLE object, int index, PVOID info, DWORD length, LPDWORD needed)
@@ -40,16 +39,13 @@ BOOL WINAPI StandInGetUserObjectInformationW(HANDLE object, int index, PVOID inf
         memcpy(info, &flags, sizeof(flags));
         return TRUE;
     }
-    return reinterpret_cast<decltype(&GetUserObjectInformationW)>(reinterpret_cast<void *>(
-        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetUserObjectInformationW")))(object, index, info, length,
-                                                                                        needed);
+    return REAL_IMPORT(L"user32.dll", GetUserObjectInformationW)(object, index, info, length, needed);
 }
 
 int WINAPI StandInMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style)
 {
     ++boxes;
-    return reinterpret_cast<decltype(&MessageBoxW)>(reinterpret_cast<void *>(
-        GetProcAddress(GetModuleHandleW(L"user32.dll"), "MessageBoxW")))(owner, text, caption, style);
+    return REAL_IMPORT(L"user32.dll", MessageBoxW)(owner, text, caption, style);
 }
 
 }  // namespace

@@ -218,7 +218,7 @@ TEST_F(DownloadTest, EveryFailureHasItsMessageAndLeavesNothingBehind)
             DownloadOutcome outcome = Download(item.get(), window.hwnd());
             const wchar_t *expected = c.message;
             for (const std::wstring &wine : c.wineMessages) {
-                if (bench::WineDeviation(outcome.errorText == wine)) {
+                if (bench::broken(outcome.errorText == wine)) {
                     expected = wine.c_str();
                 }
             }
@@ -539,7 +539,7 @@ TEST_F(DownloadTest, ACancellationDuringAStallEndsTheCallWhenTheServerGivesUp)
             }
         });
         EXPECT_TRUE(cancelled);
-        bool wineEnd = c.wineMessage != nullptr && bench::WineDeviation(outcome.errorText == c.wineMessage);
+        bool wineEnd = c.wineMessage != nullptr && bench::broken(outcome.errorText == c.wineMessage);
         ExpectFailure(outcome, wineEnd ? c.wineMessage : kCancelled, true, item.get());
     }
 }

@@ -49,16 +49,9 @@ std::wstring Lookup(HMODULE module, const char *name)
     return text;
 }
 
-template <typename F>
-F Kernel32(const char *name)
-{
-    return reinterpret_cast<F>(reinterpret_cast<void *>(
-        standin::RealGetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
-}
-
 HMODULE WINAPI StandInLoadLibraryExW(LPCWSTR file, HANDLE reserved, DWORD flags)
 {
-    HMODULE module = Kernel32<decltype(&LoadLibraryExW)>("LoadLibraryExW")(file, reserved, flags);
+    HMODULE module = REAL_IMPORT(L"kernel32.dll", LoadLibraryExW)(file, reserved, flags);
     if (recording) {
         loads.push_back(module);
     }
@@ -67,7 +60,7 @@ HMODULE WINAPI StandInLoadLibraryExW(LPCWSTR file, HANDLE reserved, DWORD flags)
 
 HMODULE WINAPI StandInLoadLibraryW(LPCWSTR file)
 {
-    HMODULE module = Kernel32<decltype(&LoadLibraryW)>("LoadLibraryW")(file);
+    HMODULE module = REAL_IMPORT(L"kernel32.dll", LoadLibraryW)(file);
     if (recording) {
         loads.push_back(module);
     }

@@ -14,8 +14,6 @@
 
 namespace {
 
-typedef HANDLE(WINAPI *CreateFileFunction)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
-
 bool g_recording = false;
 std::vector<std::wstring> g_opened;
 
@@ -25,8 +23,7 @@ HANDLE WINAPI CreateFileStandIn(LPCWSTR path, DWORD access, DWORD share, LPSECUR
     if (g_recording) {
         g_opened.push_back(path);
     }
-    static CreateFileFunction real = reinterpret_cast<CreateFileFunction>(
-        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CreateFileW")));
+    static auto real = REAL_IMPORT(L"kernel32.dll", CreateFileW);
     return real(path, access, share, security, disposition, flags, templateFile);
 }
 

@@ -16,8 +16,7 @@ HMODULE WINAPI StandInGetModuleHandleW(LPCWSTR name)
     if (kernel32LacksTheExport && name != nullptr && lstrcmpiW(name, L"kernel32.dll") == 0) {
         return GetModuleHandleA(nullptr);  // this test program: a module that exports nothing
     }
-    static auto real = reinterpret_cast<decltype(&GetModuleHandleW)>(
-        reinterpret_cast<void *>(GetProcAddress(LoadLibraryW(L"kernel32.dll"), "GetModuleHandleW")));
+    static auto real = REAL_IMPORT(L"kernel32.dll", GetModuleHandleW);
     return real(name);
 }
 

@@ -46,34 +46,15 @@ HMODULE WINAPI StandInGetModuleHandleW(LPCWSTR name)
     if (script.noNtdll && name != nullptr && lstrcmpiW(name, L"ntdll.dll") == 0) {
         return nullptr;
     }
-    return reinterpret_cast<decltype(&GetModuleHandleW)>(reinterpret_cast<void *>(
-        GetProcAddress(LoadLibraryW(L"kernel32.dll"), "GetModuleHandleW")))(name);
+    return REAL_IMPORT(L"kernel32.dll", GetModuleHandleW)(name);
 }
 
 FARPROC WINAPI StandInGetProcAddress(HMODULE module, LPCSTR name)
 {
-    static FARPROC (WINAPI *real)(HMODULE, LPCSTR) = nullptr;
-    if (real == nullptr) {
-        // Found through the loader's own export of kernel32, not through the stand-in.
-        HMODULE kernel = LoadLibraryW(L"kernel32.dll");
-        auto *dos = reinterpret_cast<IMAGE_DOS_HEADER *>(kernel);
-        auto *nt = reinterpret_cast<IMAGE_NT_HEADERS *>(reinterpret_cast<BYTE *>(kernel) + dos->e_lfanew);
-        auto *exports = reinterpret_cast<IMAGE_EXPORT_DIRECTORY *>(
-            reinterpret_cast<BYTE *>(kernel) + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress);
-        auto *names = reinterpret_cast<DWORD *>(reinterpret_cast<BYTE *>(kernel) + exports->AddressOfNames);
-        auto *ordinals = reinterpret_cast<WORD *>(reinterpret_cast<BYTE *>(kernel) + exports->AddressOfNameOrdinals);
-        auto *functions = reinterpret_cast<DWORD *>(reinterpret_cast<BYTE *>(kernel) + exports->AddressOfFunctions);
-        for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
-            if (lstrcmpA(reinterpret_cast<char *>(kernel) + names[i], "GetProcAddress") == 0) {
-                real = reinterpret_cast<FARPROC(WINAPI *)(HMODULE, LPCSTR)>(
-                    reinterpret_cast<BYTE *>(kernel) + functions[ordinals[i]]);
-            }
-        }
-    }
     if (reinterpret_cast<ULONG_PTR>(name) > 0xFFFF && lstrcmpA(name, "RtlGetVersion") == 0) {
         return script.noRtlGetVersion ? nullptr : reinterpret_cast<FARPROC>(reinterpret_cast<void *>(&FakeRtlGetVersion));
     }
-    return real(module, name);
+    return standin::RealGetProcAddress(module, name);
 }
 
 int WINAPI StandInMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style)

@@ -59,34 +59,12 @@ LONG WINAPI FakeRtlGetVersion(RTL_OSVERSIONINFOEXW *version)
     return machine.versionFails ? static_cast<LONG>(0xC0000001) : 0;
 }
 
-// The real GetProcAddress, found through kernel32's export table because the import itself is the stand-in.
-FARPROC RealGetProcAddress(HMODULE module, LPCSTR name)
-{
-    static FARPROC(WINAPI * real)(HMODULE, LPCSTR) = nullptr;
-    if (real == nullptr) {
-        BYTE *kernel = reinterpret_cast<BYTE *>(LoadLibraryW(L"kernel32.dll"));
-        auto *nt = reinterpret_cast<IMAGE_NT_HEADERS *>(kernel + reinterpret_cast<IMAGE_DOS_HEADER *>(kernel)->e_lfanew);
-        auto *exports = reinterpret_cast<IMAGE_EXPORT_DIRECTORY *>(
-            kernel + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress);
-        auto *names = reinterpret_cast<DWORD *>(kernel + exports->AddressOfNames);
-        auto *ordinals = reinterpret_cast<WORD *>(kernel + exports->AddressOfNameOrdinals);
-        auto *functions = reinterpret_cast<DWORD *>(kernel + exports->AddressOfFunctions);
-        for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
-            if (lstrcmpA(reinterpret_cast<char *>(kernel) + names[i], "GetProcAddress") == 0) {
-                real = reinterpret_cast<FARPROC(WINAPI *)(HMODULE, LPCSTR)>(
-                    reinterpret_cast<void *>(kernel + functions[ordinals[i]]));
-            }
-        }
-    }
-    return real(module, name);
-}
-
 FARPROC WINAPI StandInGetProcAddress(HMODULE module, LPCSTR name)
 {
     if (reinterpret_cast<ULONG_PTR>(name) > 0xFFFF && lstrcmpA(name, "RtlGetVersion") == 0) {
         return reinterpret_cast<FARPROC>(reinterpret_cast<void *>(&FakeRtlGetVersion));
     }
-    return RealGetProcAddress(module, name);
+    return standin::RealGetProcAddress(module, name);
 }
 
 void WINAPI StandInGetNativeSystemInfo(SYSTEM_INFO *info)

@@ -19,12 +19,6 @@ using namespace bench;
 
 namespace {
 
-template <typename F>
-F Real(const char *name)
-{
-    return reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(LoadLibraryW(L"kernel32.dll"), name)));
-}
-
 // Results of tampering with the payload file at the moment its process is about to be created.
 struct Tampering {
     bool tried;
@@ -92,7 +86,7 @@ BOOL WINAPI StandInMoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags)
         SetLastError(ERROR_ACCESS_DENIED);  // as Windows answers a move onto a read-only file
         return FALSE;
     }
-    return Real<decltype(&MoveFileExW)>("MoveFileExW")(from, to, flags);
+    return REAL_IMPORT(L"kernel32.dll", MoveFileExW)(from, to, flags);
 }
 
 BOOL WINAPI StandInWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD done, LPOVERLAPPED overlapped)
@@ -101,7 +95,7 @@ BOOL WINAPI StandInWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD done
         calls.push_back("write");
         written = file;
     }
-    return Real<decltype(&WriteFile)>("WriteFile")(file, data, size, done, overlapped);
+    return REAL_IMPORT(L"kernel32.dll", WriteFile)(file, data, size, done, overlapped);
 }
 
 BOOL WINAPI StandInFlushFileBuffers(HANDLE file)
@@ -110,7 +104,7 @@ BOOL WINAPI StandInFlushFileBuffers(HANDLE file)
         calls.push_back("flush");
         flushed = file;
     }
-    return Real<decltype(&FlushFileBuffers)>("FlushFileBuffers")(file);
+    return REAL_IMPORT(L"kernel32.dll", FlushFileBuffers)(file);
 }
 
 // A host started as a merchant would start it, in a window station of its own, where a failing start ends at once
@@ -135,12 +129,11 @@ BOOL WINAPI StandInCreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSEC
         tampering.tried = true;
         tampering.writeFromAnotherProcess = WriteFromAnotherProcess(tamperPath);
         tampering.deleteError = Attempt(DeleteFileW(tamperPath.c_str()));
-        tampering.replaceError = Attempt(Real<decltype(&MoveFileExW)>("MoveFileExW")(
+        tampering.replaceError = Attempt(REAL_IMPORT(L"kernel32.dll", MoveFileExW)(
             tamperSource.c_str(), tamperPath.c_str(), MOVEFILE_REPLACE_EXISTING));
     }
-    return Real<decltype(&CreateProcessW)>("CreateProcessW")(application, commandLine, processAttributes,
-                                                             threadAttributes, inherit, flags, environment, directory,
-                                                             startup, process);
+    return REAL_IMPORT(L"kernel32.dll", CreateProcessW)(application, commandLine, processAttributes, threadAttributes,
+                                                        inherit, flags, environment, directory, startup, process);
 }
 
 }  // namespace

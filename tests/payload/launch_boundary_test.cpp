@@ -46,24 +46,17 @@ HWND boxOwner;
 // Console control handlers registered through the stand-in, in order (null for the ignore flag).
 std::vector<PHANDLER_ROUTINE> handlers;
 
-template <typename F>
-F Real(const wchar_t *module, const char *name)
-{
-    return reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(GetModuleHandleW(module), name)));
-}
-
 LPWSTR WINAPI StandInGetCommandLineW()
 {
     if (script.commandLine != nullptr) {
         return const_cast<LPWSTR>(script.commandLine);
     }
-    return Real<LPWSTR(WINAPI *)()>(L"kernel32.dll", "GetCommandLineW")();
+    return REAL_IMPORT(L"kernel32.dll", GetCommandLineW)();
 }
 
 DWORD WINAPI StandInGetModuleFileNameW(HMODULE module, LPWSTR name, DWORD size)
 {
-    DWORD result = Real<DWORD(WINAPI *)(HMODULE, LPWSTR, DWORD)>(L"kernel32.dll", "GetModuleFileNameW")(module, name,
-                                                                                                       size);
+    DWORD result = REAL_IMPORT(L"kernel32.dll", GetModuleFileNameW)(module, name, size);
     return script.moduleNameResult != ~0u ? script.moduleNameResult : result;
 }
 
@@ -73,13 +66,13 @@ HLOCAL WINAPI StandInLocalAlloc(UINT flags, SIZE_T bytes)
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    return Real<HLOCAL(WINAPI *)(UINT, SIZE_T)>(L"kernel32.dll", "LocalAlloc")(flags, bytes);
+    return REAL_IMPORT(L"kernel32.dll", LocalAlloc)(flags, bytes);
 }
 
 HLOCAL WINAPI StandInLocalFree(HLOCAL memory)
 {
     events.push_back(L"release buffer");
-    HLOCAL result = Real<HLOCAL(WINAPI *)(HLOCAL)>(L"kernel32.dll", "LocalFree")(memory);
+    HLOCAL result = REAL_IMPORT(L"kernel32.dll", LocalFree)(memory);
     SetLastError(0xBAD);  // the launch must have taken its error before this
     return result;
 }
@@ -89,8 +82,7 @@ int __cdecl StandInVsnwprintf(wchar_t *buffer, size_t count, const wchar_t *form
     if (script.formattingFails) {
         return -1;
     }
-    return Real<int(__cdecl *)(wchar_t *, size_t, const wchar_t *, va_list)>(L"msvcrt.dll", "_vsnwprintf")(
-        buffer, count, format, args);
+    return REAL_IMPORT(L"msvcrt.dll", _vsnwprintf)(buffer, count, format, args);
 }
 
 BOOL WINAPI StandInAttachConsole(DWORD process)
@@ -101,7 +93,7 @@ BOOL WINAPI StandInAttachConsole(DWORD process)
         SetLastError(ERROR_INVALID_HANDLE);
         return script.attachSucceeds;
     }
-    return Real<BOOL(WINAPI *)(DWORD)>(L"kernel32.dll", "AttachConsole")(process);
+    return REAL_IMPORT(L"kernel32.dll", AttachConsole)(process);
 }
 
 BOOL WINAPI StandInFreeConsole()
@@ -111,7 +103,7 @@ BOOL WINAPI StandInFreeConsole()
         script.freeTick = GetTickCount();
         return TRUE;
     }
-    return Real<BOOL(WINAPI *)()>(L"kernel32.dll", "FreeConsole")();
+    return REAL_IMPORT(L"kernel32.dll", FreeConsole)();
 }
 
 BOOL WINAPI StandInSetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add)
@@ -169,7 +161,7 @@ BOOL WINAPI StandInCreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSEC
         SetLastError(script.createError != 0 ? script.createError : ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
-    return Real<decltype(&CreateProcessW)>(L"kernel32.dll", "CreateProcessW")(
+    return REAL_IMPORT(L"kernel32.dll", CreateProcessW)(
         application, commandLine, processAttributes, threadAttributes, inherit, flags, environment, directory, startup,
         process);
 }

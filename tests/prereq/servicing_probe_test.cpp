@@ -18,15 +18,6 @@ const wchar_t kPackages[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Comp
 // or the probe would find them only through its fallback.
 const REGSAM kStoreView = KEY_WOW64_64KEY;
 
-typedef LONG(WINAPI *OpenFunction)(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY);
-typedef LONG(WINAPI *EnumFunction)(HKEY, DWORD, LPWSTR, LPDWORD, LPDWORD, LPWSTR, LPDWORD, PFILETIME);
-
-template <typename F>
-F RealFunction(const char *name)
-{
-    return reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(LoadLibraryW(L"advapi32.dll"), name)));
-}
-
 struct OpenCall {
     bool fromMachineRoot;
     std::wstring subKey;
@@ -52,7 +43,7 @@ LONG WINAPI OpenStandIn(HKEY root, LPCWSTR subKey, DWORD options, REGSAM access,
             return ERROR_ACCESS_DENIED;
         }
     }
-    return RealFunction<OpenFunction>("RegOpenKeyExW")(root, subKey, options, access, result);
+    return REAL_IMPORT(L"advapi32.dll", RegOpenKeyExW)(root, subKey, options, access, result);
 }
 
 LONG WINAPI EnumStandIn(HKEY key, DWORD index, LPWSTR name, LPDWORD capacity, LPDWORD reserved, LPWSTR className,
@@ -69,7 +60,7 @@ LONG WINAPI EnumStandIn(HKEY key, DWORD index, LPWSTR name, LPDWORD capacity, LP
             return ERROR_MORE_DATA;
         }
     }
-    return RealFunction<EnumFunction>("RegEnumKeyExW")(key, index, name, capacity, reserved, className,
+    return REAL_IMPORT(L"advapi32.dll", RegEnumKeyExW)(key, index, name, capacity, reserved, className,
                                                        classCapacity, lastWrite);
 }
 

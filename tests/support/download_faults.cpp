@@ -1,6 +1,6 @@
 // The stand-ins behind download_faults.h. A WinHTTP function defined here replaces the import for everything linked
 // into the program (winhttp.h declares them without dllimport); for kernel32 the import pointer __imp_X is defined
-// instead. Each stand-in reaches the real function through GetProcAddress, so its default is a faithful forward.
+// instead. Each stand-in reaches the real function through REAL_IMPORT, so its default is a faithful forward.
 #include "support/download_faults.h"
 #include "support/stand_in.h"
 
@@ -48,18 +48,6 @@ public:
     Locked() { EnterCriticalSection(&Shared().lock); }
     ~Locked() { LeaveCriticalSection(&Shared().lock); }
 };
-
-FARPROC RealFunction(const wchar_t *module, const char *name)
-{
-    HMODULE loaded = LoadLibraryW(module);
-    return loaded != nullptr ? GetProcAddress(loaded, name) : nullptr;
-}
-
-template <typename Function>
-Function Real(const wchar_t *module, const char *name)
-{
-    return reinterpret_cast<Function>(reinterpret_cast<void *>(RealFunction(module, name)));
-}
 
 // Counts the call and tells what the script says about it. For kBlock, waits here (outside the lock) until the
 // request handle is closed. True: report `*error` instead of calling the platform (or, for kShort, write less).
@@ -123,7 +111,7 @@ bool EndsWithPart(LPCWSTR path)
 HANDLE WINAPI CreateFileStandIn(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                 DWORD disposition, DWORD flags, HANDLE templateFile)
 {
-    static auto real = Real<decltype(&CreateFileStandIn)>(L"kernel32.dll", "CreateFileW");
+    static auto real = REAL_IMPORT(L"kernel32.dll", CreateFileW);
     DWORD error = 0;
     if (EndsWithPart(path) && (access & GENERIC_WRITE) != 0 && Consult(kCreatePart, nullptr, &error)) {
         SetLastError(error);
@@ -139,7 +127,7 @@ HANDLE WINAPI CreateFileStandIn(LPCWSTR path, DWORD access, DWORD share, LPSECUR
 
 BOOL WINAPI WriteFileStandIn(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
 {
-    static auto real = Real<decltype(&WriteFileStandIn)>(L"kernel32.dll", "WriteFile");
+    static auto real = REAL_IMPORT(L"kernel32.dll", WriteFile);
     bool part;
     {
         Locked locked;
@@ -159,7 +147,7 @@ BOOL WINAPI WriteFileStandIn(HANDLE file, LPCVOID data, DWORD size, LPDWORD writ
 
 BOOL WINAPI MoveFileExStandIn(LPCWSTR from, LPCWSTR to, DWORD flags)
 {
-    static auto real = Real<decltype(&MoveFileExStandIn)>(L"kernel32.dll", "MoveFileExW");
+    static auto real = REAL_IMPORT(L"kernel32.dll", MoveFileExW);
     DWORD error = 0;
     if (Consult(kMove, nullptr, &error)) {
         SetLastError(error);
@@ -262,7 +250,7 @@ extern "C" {
 
 HINTERNET WINAPI WinHttpOpen(LPCWSTR agent, DWORD access, LPCWSTR proxy, LPCWSTR bypass, DWORD flags)
 {
-    static auto real = faults::Real<decltype(&WinHttpOpen)>(L"winhttp.dll", "WinHttpOpen");
+    static auto real = REAL_IMPORT(L"winhttp.dll", WinHttpOpen);
     {
         faults::Locked locked;
         faults::Shared().records.sessions.push_back(
@@ -280,7 +268,7 @@ HINTERNET WINAPI WinHttpOpen(LPCWSTR agent, DWORD access, LPCWSTR proxy, LPCWSTR
 
 HINTERNET WINAPI WinHttpConnect(HINTERNET session, LPCWSTR host, INTERNET_PORT port, DWORD reserved)
 {
-    static auto real = faults::Real<decltype(&WinHttpConnect)>(L"winhttp.dll", "WinHttpConnect");
+    static auto real = REAL_IMPORT(L"winhttp.dll", WinHttpConnect);
     {
         faults::Locked locked;
         faults::Shared().records.connects.push_back(std::wstring(host) + L":" + std::to_wstring(port));
@@ -298,7 +286,7 @@ HINTERNET WINAPI WinHttpConnect(HINTERNET session, LPCWSTR host, INTERNET_PORT p
 HINTERNET WINAPI WinHttpOpenRequest(HINTERNET connection, LPCWSTR verb, LPCWSTR object, LPCWSTR version,
                                     LPCWSTR referrer, LPCWSTR *acceptTypes, DWORD flags)
 {
-    static auto real = faults::Real<decltype(&WinHttpOpenRequest)>(L"winhttp.dll", "WinHttpOpenRequest");
+    static auto real = REAL_IMPORT(L"winhttp.dll", WinHttpOpenRequest);
     {
         faults::Locked locked;
         faults::Shared().records.requestFlags.push_back(flags);
@@ -324,7 +312,7 @@ HINTERNET WINAPI WinHttpOpenRequest(HINTERNET connection, LPCWSTR verb, LPCWSTR 
 BOOL WINAPI WinHttpSendRequest(HINTERNET request, LPCWSTR headers, DWORD headersLength, LPVOID optional,
                                DWORD optionalLength, DWORD totalLength, DWORD_PTR context)
 {
-    static auto real = faults::Real<decltype(&WinHttpSendRequest)>(L"winhttp.dll", "WinHttpSendRequest");
+    static auto real = REAL_IMPORT(L"winhttp.dll", WinHttpSendRequest);
     DWORD error = 0;
     if (Consult(faults::kSend, request, &error)) {
         SetLastError(error);
@@ -335,7 +323,7 @@ BOOL WINAPI WinHttpSendRequest(HINTERNET request, LPCWSTR headers, DWORD headers
 
 BOOL WINAPI WinHttpReceiveResponse(HINTERNET request, LPVOID reserved)
 {
-    static auto real = faults::Real<decltype(&WinHttpReceiveResponse)>(L"winhttp.dll", "WinHttpReceiveResponse");
+    static auto real = REAL_IMPORT(L"winhttp.dll", WinHttpReceiveResponse);
     DWORD error = 0;
     if (Consult(faults::kReceive, request, &error)) {
         SetLastError(error);
@@ -347,7 +335,7 @@ BOOL WINAPI WinHttpReceiveResponse(HINTERNET request, LPVOID reserved)
 BOOL WINAPI WinHttpQueryDataAvailable(HINTERNET request, LPDWORD available)
 {
     static auto real =
-        faults::Real<decltype(&WinHttpQueryDataAvailable)>(L"winhttp.dll", "WinHttpQueryDataAvailable");
+        REAL_IMPORT(L"winhttp.dll", WinHttpQueryDataAvailable);
     DWORD error = 0;
     if (Consult(faults::kQueryData, request, &error)) {
         SetLastError(error);
@@ -358,7 +346,7 @@ BOOL WINAPI WinHttpQueryDataAvailable(HINTERNET request, LPDWORD available)
 
 BOOL WINAPI WinHttpReadData(HINTERNET request, LPVOID buffer, DWORD size, LPDWORD read)
 {
-    static auto real = faults::Real<decltype(&WinHttpReadData)>(L"winhttp.dll", "WinHttpReadData");
+    static auto real = REAL_IMPORT(L"winhttp.dll", WinHttpReadData);
     DWORD error = 0;
     if (Consult(faults::kRead, request, &error)) {
         SetLastError(error);
@@ -369,7 +357,7 @@ BOOL WINAPI WinHttpReadData(HINTERNET request, LPVOID buffer, DWORD size, LPDWOR
 
 BOOL WINAPI WinHttpSetOption(HINTERNET handle, DWORD option, LPVOID buffer, DWORD length)
 {
-    static auto real = faults::Real<decltype(&WinHttpSetOption)>(L"winhttp.dll", "WinHttpSetOption");
+    static auto real = REAL_IMPORT(L"winhttp.dll", WinHttpSetOption);
     DWORD value = 0;
     if (buffer != nullptr && length >= sizeof(value)) {
         CopyMemory(&value, buffer, sizeof(value));
@@ -388,7 +376,7 @@ BOOL WINAPI WinHttpSetOption(HINTERNET handle, DWORD option, LPVOID buffer, DWOR
 
 BOOL WINAPI WinHttpSetTimeouts(HINTERNET handle, int resolve, int connect, int send, int receive)
 {
-    static auto real = faults::Real<decltype(&WinHttpSetTimeouts)>(L"winhttp.dll", "WinHttpSetTimeouts");
+    static auto real = REAL_IMPORT(L"winhttp.dll", WinHttpSetTimeouts);
     {
         faults::Locked locked;
         faults::Shared().records.timeouts.push_back({handle, resolve, connect, send, receive});
@@ -398,7 +386,7 @@ BOOL WINAPI WinHttpSetTimeouts(HINTERNET handle, int resolve, int connect, int s
 
 BOOL WINAPI WinHttpCloseHandle(HINTERNET handle)
 {
-    static auto real = faults::Real<decltype(&WinHttpCloseHandle)>(L"winhttp.dll", "WinHttpCloseHandle");
+    static auto real = REAL_IMPORT(L"winhttp.dll", WinHttpCloseHandle);
     {
         faults::Locked locked;
         faults::State &state = faults::Shared();

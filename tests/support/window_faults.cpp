@@ -124,9 +124,8 @@ void OnShellExecuteEx(const std::function<BOOL(SHELLEXECUTEINFOW *)> &action)
 
 BOOL ForwardShellExecuteEx(SHELLEXECUTEINFOW *request)
 {
-    // Every shell32 import of a program that links this file is a stand-in, so nothing has loaded shell32 yet.
-    static auto real = reinterpret_cast<decltype(&ShellExecuteExW)>(
-        reinterpret_cast<void *>(GetProcAddress(LoadLibraryW(L"shell32.dll"), "ShellExecuteExW")));
+    // Every shell32 import of a program that links this file is a stand-in, so nothing may have loaded shell32 yet.
+    static auto real = REAL_IMPORT(L"shell32.dll", ShellExecuteExW);
     return real(request);
 }
 
