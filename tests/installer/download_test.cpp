@@ -16,6 +16,7 @@
 #include "installer/verify.h"
 #include "support/bench.h"
 #include "support/download_bench.h"
+#include "support/file_holder.h"
 #include "support/wine_deviation.h"
 
 namespace {

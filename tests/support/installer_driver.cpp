@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "installer/installer_window.h"
+#include "support/wait_for.h"
 
 namespace bench {
 
@@ -61,17 +62,14 @@ std::string Ascii(const std::wstring &text)
 
 HWND FindInstallerWindow(DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        HWND window = FindWindowW(window_text::kClass, nullptr);
-        if (window != nullptr && IsWindowVisible(window)) {
-            return window;
-        }
-        if (GetTickCount() - start > timeoutMs) {
-            return nullptr;
-        }
-        Sleep(10);
-    }
+    HWND window = nullptr;
+    bool shown = WaitFor(
+        [&] {
+            window = FindWindowW(window_text::kClass, nullptr);
+            return window != nullptr && IsWindowVisible(window);
+        },
+        timeoutMs);
+    return shown ? window : nullptr;
 }
 
 WindowState ReadWindow(HWND window)
@@ -113,16 +111,7 @@ WindowState ReadWindow(HWND window)
 
 bool WaitForState(HWND window, const std::function<bool(const WindowState &)> &condition, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        if (condition(ReadWindow(window))) {
-            return true;
-        }
-        if (GetTickCount() - start > timeoutMs) {
-            return false;
-        }
-        Sleep(10);
-    }
+    return WaitFor([&] { return condition(ReadWindow(window)); }, timeoutMs);
 }
 
 void Click(HWND window, int id)
