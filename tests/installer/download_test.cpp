@@ -18,6 +18,7 @@
 #include "support/download_bench.h"
 #include "support/expected_text.h"
 #include "support/utf8.h"
+#include "support/file_holder.h"
 #include "support/wine_deviation.h"
 
 namespace {

@@ -177,16 +177,12 @@ TEST_F(WindowBoundaryTest, ThePackageStaysLockedUntilTheInstallerHasEnded)
     bench::SetStubBehaviour(0, marker, L"window-boundary-release");
     // The shell's start succeeds and hands back the process of an installer that runs until the test releases it.
     window_faults::OnShellExecuteEx([&](SHELLEXECUTEINFOW *request) {
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process = {};
-        std::wstring line = L"\"" + stub_ + L"\"";
-        if (!CreateProcessW(stub_.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                            &process)) {
+        bench::Child installer = bench::StartChild(stub_, bench::CommandLineFor(stub_, L""));
+        if (!installer.started) {
             return FALSE;
         }
-        CloseHandle(process.hThread);
-        request->hProcess = process.hProcess;
+        CloseHandle(installer.thread);
+        request->hProcess = installer.process;  // the window under test closes it
         return TRUE;
     });
     WindowRun run(&Sha2UpdateX64);
@@ -196,7 +192,7 @@ TEST_F(WindowBoundaryTest, ThePackageStaysLockedUntilTheInstallerHasEnded)
     ASSERT_TRUE(bench::WaitForState(window, [&](const WindowState &s) {
         return s.status.text == kInstalling && bench::FileExists(marker);
     })) << Shown(ReadWindow(window));
-    Sleep(200);
+    Sleep(200);  // well into the installer's run, not only at its start
     Tampering during = TryToTamper(package);
     EXPECT_FALSE(during.written);
     EXPECT_FALSE(during.renamed);

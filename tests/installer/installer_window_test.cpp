@@ -283,7 +283,7 @@ TEST_F(InstallerWindowTest, WhileTheInstallerRunsTheWindowCannotBeClosed)
     // The title bar's close box and Alt+F4 arrive as WM_CLOSE (through SC_CLOSE); both buttons are disabled.
     SendMessageW(window, WM_CLOSE, 0, 0);
     SendMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-    Sleep(500);
+    Sleep(500);  // time for a close wrongly taken to show; nothing is expected to change
     WindowState s = ReadWindow(window);
     EXPECT_TRUE(Installing(s)) << Shown(s);
 

@@ -9,6 +9,7 @@
 
 #include "installer/verify.h"
 #include "support/bench.h"
+#include "support/file_holder.h"
 #include "verify_fixtures.h"
 #include "support/stand_in.h"
 
@@ -218,29 +219,10 @@ TEST_F(VerifyPackageTest, AFileAnotherProcessHoldsForWritingFails)
     std::wstring path = Copy(kUpdateFixture);
     for (DWORD share : {0ul, static_cast<DWORD>(FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)}) {
         SCOPED_TRACE(share);
-        HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"verify-test-ready");
-        HANDLE release = CreateEventW(nullptr, TRUE, FALSE, L"verify-test-release");
-        std::wstring helper = bench::BuiltExe(L"hold_file.exe");
-        std::wstring line = L"\"" + helper + L"\" \"" + path + L"\" " + std::to_wstring(share) +
-                            L" verify-test-ready verify-test-release";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process = {};
-        ASSERT_TRUE(CreateProcessW(helper.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                   &process));
-        bool holding = WaitForSingleObject(ready, 20000) == WAIT_OBJECT_0 &&
-                       WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
+        bench::FileHolder holder(path, share);
+        bool holding = holder.holding();
         bool whileHeld = holding && VerifyPackage(path.c_str(), &item);
-        SetEvent(release);
-        DWORD exitCode = 0xDEAD;
-        if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0) {
-            TerminateProcess(process.hProcess, 0xDEAD);
-        }
-        GetExitCodeProcess(process.hProcess, &exitCode);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        CloseHandle(release);
-        CloseHandle(ready);
+        DWORD exitCode = holder.Release();
 
         ASSERT_TRUE(holding) << "the helper did not hold the file";
         EXPECT_EQ(0u, exitCode);

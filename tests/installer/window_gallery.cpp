@@ -19,6 +19,7 @@
 #include "support/download_faults.h"
 #include "support/expected_text.h"
 #include "support/installer_driver.h"
+#include "support/wait_for.h"
 #include "support/window_faults.h"
 
 namespace {
@@ -39,9 +40,7 @@ void Shot(const wchar_t *name, HWND window)
                           rect.bottom - rect.top);
     bench::WriteBytes(request + L".tmp", text, static_cast<size_t>(length));
     MoveFileExW((request + L".tmp").c_str(), request.c_str(), MOVEFILE_REPLACE_EXISTING);
-    for (int i = 0; i < 3000 && !bench::FileExists(done); ++i) {
-        Sleep(10);
-    }
+    bench::WaitFor([&] { return bench::FileExists(done); }, 30000);
     DeleteFileW(done.c_str());
     fwprintf(stderr, L"pictured %ls\n", name);
 }
@@ -154,14 +153,14 @@ void PictureDownloadStates(const std::wstring &temp)
 // A notice shown on a thread of its own, pictured from here, then answered.
 HWND FindNotice()
 {
-    for (int i = 0; i < 1500; ++i) {
-        HWND box = FindWindowW(L"#32770", kNoticeCaption);
-        if (box != nullptr && IsWindowVisible(box)) {
-            return box;
-        }
-        Sleep(10);
-    }
-    return nullptr;
+    HWND box = nullptr;
+    bool shown = bench::WaitFor(
+        [&] {
+            box = FindWindowW(L"#32770", kNoticeCaption);
+            return box != nullptr && IsWindowVisible(box);
+        },
+        15000);
+    return shown ? box : nullptr;
 }
 
 DWORD WINAPI RunShow(void *show)

@@ -12,6 +12,7 @@
 
 #include "payload/extract.h"
 #include "payload/launch.h"
+#include "support/file_holder.h"
 #include "support/host_bench.h"
 #include "support/stand_in.h"
 
@@ -41,18 +42,8 @@ HANDLE flushed = nullptr;
 
 DWORD WriteFromAnotherProcess(const std::wstring &path)
 {
-    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"extract-boundary-ready");
-    HANDLE release = CreateEventW(nullptr, TRUE, TRUE, L"extract-boundary-release");  // let go at once
-    std::wstring helper = BuiltExe(L"hold_file.exe");
-    std::wstring line = L"\"" + helper + L"\" \"" + path + L"\" 7 extract-boundary-ready extract-boundary-release";
-    DWORD exitCode = 0xDEAD;
-    ChildResult run = RunChild(helper, line, 20000);
-    if (run.finished) {
-        exitCode = run.exitCode;
-    }
-    CloseHandle(release);
-    CloseHandle(ready);
-    return exitCode;
+    FileHolder holder(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    return holder.Release();
 }
 
 DWORD Attempt(BOOL succeeded)

@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <vector>
 
+#include "support/file_holder.h"
 #include "support/host_bench.h"
 #include "support/expected_text.h"
 #include "support/notice_watcher.h"
+#include "support/wait_for.h"
 
 using namespace bench;
 
@@ -191,17 +193,16 @@ TEST_F(Extraction, ASecondHostStartsWhileTheFirstPayloadStillRuns)
 {
     std::vector<SeenNotice> seen;
     EXPECT_EQ(42u, Run(host_, &seen));
-    std::wstring line = L"\"" + host_ + L"\" --sleep=3000";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION first = {};
-    ASSERT_TRUE(CreateProcessW(host_.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &first));
-    Sleep(1000);  // the first payload now runs from the file, which cannot be opened for writing
+    // The payload reports before it sleeps: from then on it runs from the file, which cannot be opened for writing.
+    std::wstring report = ScratchDir(L"extract-report") + L"\\report.txt";
+    SetEnvironmentVariableW(L"DEMO_PAYLOAD_REPORT", report.c_str());
+    Child first = StartChild(host_, CommandLineFor(host_, L"--sleep=3000"));
+    SetEnvironmentVariableW(L"DEMO_PAYLOAD_REPORT", nullptr);
+    ASSERT_TRUE(first.started);
+    EXPECT_TRUE(WaitFor([&] { return !ReadUtf16(report).empty(); }, 15000)) << "the first payload never reported";
     EXPECT_EQ(42u, Run(host_, &seen));
     EXPECT_TRUE(seen.empty());
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(first.hProcess, 15000));
-    CloseHandle(first.hThread);
-    CloseHandle(first.hProcess);
+    EXPECT_TRUE(FinishChild(&first, 15000).finished);
 }
 
 TEST_F(Extraction, AFileWhereAFolderShouldBeFailsAndNothingIsDeleted)
@@ -264,28 +265,19 @@ TEST_F(Extraction, HostsStartedTogetherAllLaunchThePayload)
     int launched = 0;
     for (int round = 0; round < kRounds; ++round) {
         RemoveTree(LocalAppData() + L"\\Oristane");
-        PROCESS_INFORMATION hosts[kHosts] = {};
-        for (PROCESS_INFORMATION &started : hosts) {
-            std::wstring line = L"\"" + host + L"\" --exit-code=42";
-            STARTUPINFOW startup = {};
-            startup.cb = sizeof(startup);
-            ASSERT_TRUE(CreateProcessW(host.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                                       nullptr, &startup, &started));
+        Child hosts[kHosts] = {};
+        for (Child &started : hosts) {
+            started = StartChild(host, CommandLineFor(host, L"--exit-code=42"), CREATE_SUSPENDED);
+            ASSERT_TRUE(started.started);
         }
-        for (PROCESS_INFORMATION &started : hosts) {
-            ResumeThread(started.hThread);
+        for (Child &started : hosts) {
+            ResumeThread(started.thread);
         }
-        for (PROCESS_INFORMATION &started : hosts) {
-            DWORD exitCode = 0xDEAD;
-            if (WaitForSingleObject(started.hProcess, 60000) != WAIT_OBJECT_0) {
-                TerminateProcess(started.hProcess, 0xDEAD);
-                WaitForSingleObject(started.hProcess, 5000);
-            }
-            GetExitCodeProcess(started.hProcess, &exitCode);
+        for (Child &started : hosts) {
+            ChildResult run = FinishChild(&started, 60000);
+            DWORD exitCode = run.finished ? run.exitCode : 0xDEAD;
             launched += exitCode == 42;
             EXPECT_EQ(42u, exitCode) << "round " << round;
-            CloseHandle(started.hThread);
-            CloseHandle(started.hProcess);
         }
         EXPECT_TRUE(payloadBytes == FileBytes(payload)) << "round " << round;
         EXPECT_EQ(1u, Entries(RuntimeFolder()).size()) << "round " << round << ": nothing left beside the payload";
@@ -307,31 +299,12 @@ TEST_F(Extraction, ACopyAnotherProcessHoldsForWritingIsLeftAlone)
         RemoveTree(LocalAppData() + L"\\Oristane");
         MakeRuntimeFolder();
         ASSERT_TRUE(WriteBytes(payload_, wrong.data(), wrong.size()));
-        HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"extract-test-ready");
-        HANDLE release = CreateEventW(nullptr, TRUE, FALSE, L"extract-test-release");
-        std::wstring helper = BuiltExe(L"hold_file.exe");
-        std::wstring line = L"\"" + helper + L"\" \"" + payload_ + L"\" " + std::to_wstring(share) +
-                            L" extract-test-ready extract-test-release";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION holder = {};
-        ASSERT_TRUE(CreateProcessW(helper.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                   &holder));
-        bool holding = WaitForSingleObject(ready, 20000) == WAIT_OBJECT_0 &&
-                       WaitForSingleObject(holder.hProcess, 0) == WAIT_TIMEOUT;
+        FileHolder holder(payload_, share);
+        bool holding = holder.holding();
         std::vector<SeenNotice> seen;
         DWORD whileHeld = holding ? Run(host_, &seen) : 0xDEAD;
         std::vector<std::wstring> entriesWhileHeld = Entries(RuntimeFolder());
-        SetEvent(release);
-        DWORD holderExit = 0xDEAD;
-        if (WaitForSingleObject(holder.hProcess, 20000) != WAIT_OBJECT_0) {
-            TerminateProcess(holder.hProcess, 0xDEAD);
-        }
-        GetExitCodeProcess(holder.hProcess, &holderExit);
-        CloseHandle(holder.hThread);
-        CloseHandle(holder.hProcess);
-        CloseHandle(release);
-        CloseHandle(ready);
+        DWORD holderExit = holder.Release();
         std::string bytesAfter = FileBytes(payload_);
 
         ASSERT_TRUE(holding) << "the helper did not hold the file";

@@ -8,6 +8,7 @@
 
 #include "support/host_bench.h"
 #include "support/notice_watcher.h"
+#include "support/wait_for.h"
 
 using namespace bench;
 
@@ -176,20 +177,12 @@ std::vector<HWND> WindowsOfThread(DWORD thread)
 TEST_F(HostLaunch, TheWaitingHostAnswersSentMessagesToEveryWindowOfItsMainThread)
 {
     std::wstring host = BuiltExe(L"VelvaroHost.exe");
-    std::wstring line = L"\"" + host + L"\" --sleep=6000 --exit-code=0x10007";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessW(host.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &process));
+    Child process = StartChild(host, CommandLineFor(host, L"--sleep=6000 --exit-code=0x10007"));
+    ASSERT_TRUE(process.started);
     // The payload writes its report before it sleeps: from then on the host waits.
-    DWORD start = GetTickCount();
-    while (ReadUtf16(report_).empty() && GetTickCount() - start < 20000) {
-        Sleep(50);
-    }
-    bool payloadRuns = !ReadUtf16(report_).empty();
-    Sleep(300);
-    std::vector<HWND> windows = WindowsOfThread(process.dwThreadId);
+    bool payloadRuns = WaitFor([&] { return !ReadUtf16(report_).empty(); }, 20000);
+    Sleep(300);  // the host enters its wait just after the payload starts; nothing outside it shows that moment
+    std::vector<HWND> windows = WindowsOfThread(process.threadId);
     struct Answer {
         HWND window;
         bool answered;
@@ -202,14 +195,9 @@ TEST_F(HostLaunch, TheWaitingHostAnswersSentMessagesToEveryWindowOfItsMainThread
         bool answered = SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) != 0;
         answers.push_back({window, answered, GetTickCount() - before});
     }
-    bool hostStillWaiting = WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
-    DWORD exitCode = 0xDEAD;
-    if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0) {
-        TerminateProcess(process.hProcess, 0xDEAD);
-    }
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    bool hostStillWaiting = WaitForSingleObject(process.process, 0) == WAIT_TIMEOUT;
+    ChildResult run = FinishChild(&process, 30000);
+    DWORD exitCode = run.finished ? run.exitCode : 0xDEAD;
 
     ASSERT_TRUE(payloadRuns) << "the payload never reported";
     ASSERT_TRUE(hostStillWaiting) << "the payload ended before the windows were asked";

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
 #include <vector>
 
+#include "support/file_holder.h"
 #include "support/host_bench.h"
 #include "support/notice_watcher.h"
 
@@ -42,59 +44,9 @@ std::vector<std::wstring> Entries(const std::wstring &folder)
 DWORD EndedProcessId()
 {
     std::wstring helper = BuiltExe(L"hold_file.exe");
-    std::wstring line = L"\"" + helper + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION child = {};
-    if (!CreateProcessW(helper.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
-        return 0;
-    }
-    WaitForSingleObject(child.hProcess, 20000);
-    CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
-    return child.dwProcessId;
-}
-
-// Another process holding a file open for writing with the given share mode, until Release.
-struct Holder {
-    PROCESS_INFORMATION process;
-    HANDLE ready;
-    HANDLE release;
-    bool holding;
-};
-
-Holder Hold(const std::wstring &path, DWORD share, const std::wstring &tag)
-{
-    Holder holder = {};
-    std::wstring readyName = L"stale-copies-ready-" + tag;
-    std::wstring releaseName = L"stale-copies-release-" + tag;
-    holder.ready = CreateEventW(nullptr, TRUE, FALSE, readyName.c_str());
-    holder.release = CreateEventW(nullptr, TRUE, FALSE, releaseName.c_str());
-    std::wstring helper = BuiltExe(L"hold_file.exe");
-    std::wstring line = L"\"" + helper + L"\" \"" + path + L"\" " + std::to_wstring(share) + L" " + readyName + L" " +
-                        releaseName;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    if (CreateProcessW(helper.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &holder.process)) {
-        holder.holding = WaitForSingleObject(holder.ready, 20000) == WAIT_OBJECT_0 &&
-                         WaitForSingleObject(holder.process.hProcess, 0) == WAIT_TIMEOUT;
-    }
-    return holder;
-}
-
-void Release(Holder *holder)
-{
-    SetEvent(holder->release);
-    if (holder->process.hProcess != nullptr) {
-        if (WaitForSingleObject(holder->process.hProcess, 20000) != WAIT_OBJECT_0) {
-            TerminateProcess(holder->process.hProcess, 0xDEAD);
-        }
-        CloseHandle(holder->process.hThread);
-        CloseHandle(holder->process.hProcess);
-    }
-    CloseHandle(holder->release);
-    CloseHandle(holder->ready);
+    Child child = StartChild(helper, CommandLineFor(helper, L""));
+    DWORD id = child.processId;
+    return FinishChild(&child, 20000).started ? id : 0;
 }
 
 TEST(StaleCopies, TheHostRemovesOnlyAbandonedTemporaryCopiesWhenItWritesANewOne)
@@ -139,7 +91,7 @@ TEST(StaleCopies, TheHostRemovesOnlyAbandonedTemporaryCopiesWhenItWritesANewOne)
         {L"0BADF01D-" + gone + L".tmp", true, ~0u, true},
         {L"notes.tmp", false, ~0u, true},
     };
-    std::vector<Holder> holders;
+    std::deque<FileHolder> holders;  // not copyable: a deque keeps each in place
     std::vector<std::wstring> expected = {payload.substr(payload.find_last_of(L'\\') + 1)};
     for (const auto &c : cases) {
         std::wstring path = RuntimeFolder() + L"\\" + c.name;
@@ -149,7 +101,7 @@ TEST(StaleCopies, TheHostRemovesOnlyAbandonedTemporaryCopiesWhenItWritesANewOne)
             ASSERT_TRUE(WriteBytes(path, "partial", 7));
         }
         if (c.holdShare != ~0u) {
-            holders.push_back(Hold(path, c.holdShare, std::to_wstring(holders.size())));
+            holders.emplace_back(path, c.holdShare);
         }
         if (c.stays) {
             expected.push_back(c.name);
@@ -158,10 +110,10 @@ TEST(StaleCopies, TheHostRemovesOnlyAbandonedTemporaryCopiesWhenItWritesANewOne)
     std::sort(expected.begin(), expected.end());
 
     NoticeWatcher watcher;
-    bool allHolding = std::all_of(holders.begin(), holders.end(), [](const Holder &h) { return h.holding; });
+    bool allHolding = std::all_of(holders.begin(), holders.end(), [](const FileHolder &h) { return h.holding(); });
     ChildResult run = allHolding ? RunHost(BuiltExe(L"VelvaroHost.exe"), L"--exit-code=42") : ChildResult{};
-    for (Holder &holder : holders) {
-        Release(&holder);
+    for (FileHolder &holder : holders) {
+        holder.Release();
     }
     // Read after the holders let go: a deletion that was merely pending would have completed by now.
     std::vector<std::wstring> after = Entries(RuntimeFolder());

@@ -118,35 +118,6 @@ FILETIME LastWriteTime(const std::wstring &path)
     return data.ftLastWriteTime;
 }
 
-ChildResult RunChild(const std::wstring &app, const std::wstring &commandLine, DWORD timeoutMs, const wchar_t *desktop)
-{
-    ChildResult result = {false, false, 0, 0};
-    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
-    line.push_back(L'\0');
-    std::wstring desktopName = desktop != nullptr ? desktop : L"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    if (desktop != nullptr) {
-        startup.lpDesktop = &desktopName[0];
-    }
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(app.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        result.error = GetLastError();
-        return result;
-    }
-    result.started = true;
-    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
-        result.finished = true;
-        GetExitCodeProcess(process.hProcess, &result.exitCode);
-    } else {
-        TerminateProcess(process.hProcess, 0xDEAD);
-        WaitForSingleObject(process.hProcess, 5000);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return result;
-}
-
 bool SetRegValue(HKEY root, const wchar_t *key, const wchar_t *name, DWORD type, const void *data, DWORD size,
                  REGSAM view)
 {

@@ -1,9 +1,11 @@
-// What every bench test needs: where the built programs are, child processes with full exit codes, scratch folders,
-// and real registry state in the bench prefix.
+// What every bench test needs: where the built programs are, child processes with full exit codes (child_process.h),
+// scratch folders, and real registry state in the bench prefix.
 #pragma once
 #include <windows.h>
 
 #include <string>
+
+#include "support/child_process.h"
 
 namespace bench {
 
@@ -23,17 +25,6 @@ bool FileExists(const std::wstring &path);
 bool IsFolder(const std::wstring &path);
 ULONGLONG FileSize(const std::wstring &path);  // ~0ull when missing
 FILETIME LastWriteTime(const std::wstring &path);
-
-struct ChildResult {
-    bool started;    // CreateProcessW succeeded
-    bool finished;   // ended within the time limit (otherwise it was terminated)
-    DWORD exitCode;  // all 32 bits, from GetExitCodeProcess
-    DWORD error;     // CreateProcessW's error when not started
-};
-// Starts app with the whole command line (program name included) and waits up to timeoutMs. desktop, when given,
-// is STARTUPINFOW.lpDesktop ("Station\\Default" puts the child in a window station of its own, not visible).
-ChildResult RunChild(const std::wstring &app, const std::wstring &commandLine, DWORD timeoutMs = 30000,
-                     const wchar_t *desktop = nullptr);
 
 // Registry of the bench prefix. view is 0, KEY_WOW64_32KEY or KEY_WOW64_64KEY.
 bool SetRegValue(HKEY root, const wchar_t *key, const wchar_t *name, DWORD type, const void *data, DWORD size,

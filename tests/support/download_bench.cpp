@@ -222,56 +222,6 @@ void CancelDownload(InstallerContext *context)
     }
 }
 
-FileHolder::FileHolder(const std::wstring &path, DWORD share)
-    : ready_(nullptr), release_(nullptr), process_(nullptr), holding_(false)
-{
-    static LONG serial = 0;
-    std::wstring name = L"download-bench-hold-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                        std::to_wstring(InterlockedIncrement(&serial));
-    ready_ = CreateEventW(nullptr, TRUE, FALSE, (name + L"-ready").c_str());
-    release_ = CreateEventW(nullptr, TRUE, FALSE, (name + L"-release").c_str());
-    std::wstring helper = BuiltExe(L"hold_file.exe");
-    std::wstring line = L"\"" + helper + L"\" \"" + path + L"\" " + std::to_wstring(share) + L" " + name + L"-ready " +
-                        name + L"-release";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (ready_ == nullptr || release_ == nullptr ||
-        !CreateProcessW(helper.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        ADD_FAILURE() << "could not start hold_file.exe";
-        return;
-    }
-    CloseHandle(process.hThread);
-    process_ = process.hProcess;
-    // The helper signals once it has tried; it is still running only when the open succeeded.
-    holding_ = WaitForSingleObject(ready_, 20000) == WAIT_OBJECT_0 && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
-}
-
-void FileHolder::Release()
-{
-    if (process_ != nullptr) {
-        SetEvent(release_);
-        if (WaitForSingleObject(process_, 20000) != WAIT_OBJECT_0) {
-            TerminateProcess(process_, 1);
-            WaitForSingleObject(process_, 5000);
-        }
-        CloseHandle(process_);
-        process_ = nullptr;
-    }
-    holding_ = false;
-}
-
-FileHolder::~FileHolder()
-{
-    Release();
-    if (release_ != nullptr) {
-        CloseHandle(release_);
-    }
-    if (ready_ != nullptr) {
-        CloseHandle(ready_);
-    }
-}
-
 StatusWindow::StatusWindow(const wchar_t *initialText) : window_(nullptr), status_(nullptr), original_(nullptr)
 {
     window_ = CreateWindowExW(0, L"STATIC", L"Bench installer", WS_OVERLAPPED, 0, 0, 470, 248, nullptr, nullptr,

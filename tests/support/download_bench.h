@@ -72,24 +72,6 @@ DownloadOutcome RunDownload(InstallerContext *context, DWORD timeoutMs = 30000,
 // The installer window's cancellation, in its order: the flag first, then the request taken out and closed.
 void CancelDownload(InstallerContext *context);
 
-// A second process (hold_file.exe) that keeps a file open for writing with the given share mode, from construction
-// until Release() or destruction.
-class FileHolder {
-public:
-    FileHolder(const std::wstring &path, DWORD share);
-    ~FileHolder();
-    FileHolder(const FileHolder &) = delete;
-    FileHolder &operator=(const FileHolder &) = delete;
-    bool holding() const { return holding_; }
-    void Release();  // the other process closes the file and ends
-
-private:
-    HANDLE ready_;
-    HANDLE release_;
-    HANDLE process_;
-    bool holding_;
-};
-
 // A real top-level window with a status line (IDC_STATUS) whose every WM_SETTEXT is recorded, with whether it came
 // from another thread.
 class StatusWindow {

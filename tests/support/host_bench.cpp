@@ -71,11 +71,7 @@ std::wstring CopyHost(const std::wstring &folder, const wchar_t *name, const wch
 
 ChildResult RunHost(const std::wstring &host, const std::wstring &args, DWORD timeoutMs, const wchar_t *desktop)
 {
-    std::wstring line = L"\"" + host + L"\"";
-    if (!args.empty()) {
-        line += L" " + args;
-    }
-    return RunChild(host, line, timeoutMs, desktop);
+    return RunChild(host, CommandLineFor(host, args), timeoutMs, desktop);
 }
 
 }  // namespace bench

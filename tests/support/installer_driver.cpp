@@ -11,6 +11,7 @@
 #include "installer/installer_window.h"
 #include "support/expected_text.h"
 #include "support/utf8.h"
+#include "support/wait_for.h"
 
 namespace bench {
 
@@ -37,17 +38,14 @@ ControlState ReadControl(HWND window, int id)
 
 HWND FindInstallerWindow(DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        HWND window = FindWindowW(text::kClass, nullptr);
-        if (window != nullptr && IsWindowVisible(window)) {
-            return window;
-        }
-        if (GetTickCount() - start > timeoutMs) {
-            return nullptr;
-        }
-        Sleep(10);
-    }
+    HWND window = nullptr;
+    bool shown = WaitFor(
+        [&] {
+            window = FindWindowW(text::kClass, nullptr);
+            return window != nullptr && IsWindowVisible(window);
+        },
+        timeoutMs);
+    return shown ? window : nullptr;
 }
 
 WindowState ReadWindow(HWND window)
@@ -89,16 +87,7 @@ WindowState ReadWindow(HWND window)
 
 bool WaitForState(HWND window, const std::function<bool(const WindowState &)> &condition, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        if (condition(ReadWindow(window))) {
-            return true;
-        }
-        if (GetTickCount() - start > timeoutMs) {
-            return false;
-        }
-        Sleep(10);
-    }
+    return WaitFor([&] { return condition(ReadWindow(window)); }, timeoutMs);
 }
 
 void Click(HWND window, int id)

@@ -29,38 +29,12 @@ std::wstring PackageKey(const wchar_t *kbId)
 
 RunningHost StartHost(const std::wstring &host, const std::wstring &args)
 {
-    RunningHost running = {nullptr, false};
-    std::wstring line = L"\"" + host + L"\"" + (args.empty() ? L"" : L" " + args);
-    std::vector<wchar_t> text(line.begin(), line.end());
-    text.push_back(L'\0');
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (CreateProcessW(host.c_str(), text.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        CloseHandle(process.hThread);
-        running.process = process.hProcess;
-        running.started = true;
-    }
-    return running;
+    return StartChild(host, CommandLineFor(host, args));
 }
 
 ChildResult FinishHost(RunningHost *host, DWORD timeoutMs)
 {
-    ChildResult result = {host->started, false, 0, 0};
-    if (!host->started) {
-        return result;
-    }
-    if (WaitForSingleObject(host->process, timeoutMs) == WAIT_OBJECT_0) {
-        result.finished = true;
-        GetExitCodeProcess(host->process, &result.exitCode);
-    } else {
-        TerminateProcess(host->process, 0xDEAD);
-        WaitForSingleObject(host->process, 5000);
-    }
-    CloseHandle(host->process);
-    host->process = nullptr;
-    host->started = false;
-    return result;
+    return FinishChild(host, timeoutMs);
 }
 
 void MarkUpdateInstalled(const wchar_t *kbId)
@@ -118,20 +92,6 @@ std::vector<std::wstring> RoadLines(const std::wstring &log)
         lines.push_back(text.substr(start, end - start));
     }
     return lines;
-}
-
-bool WaitFor(const std::function<bool()> &done, DWORD timeoutMs)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        if (done()) {
-            return true;
-        }
-        if (GetTickCount() - start > timeoutMs) {
-            return false;
-        }
-        Sleep(20);
-    }
 }
 
 HWND FindInstallerWindowTitled(const std::wstring &title, DWORD timeoutMs)

@@ -8,19 +8,17 @@
 #include <vector>
 
 #include "support/bench.h"
+#include "support/wait_for.h"
 
 namespace bench {
 
 extern const wchar_t kServicingStackKb[];  // KB4490628
 extern const wchar_t kSha2Kb[];            // KB4474419
 
-// A host child that runs while the test drives its windows.
-struct RunningHost {
-    HANDLE process;
-    bool started;
-};
+// A host child that runs while the test drives its windows (StartChild and FinishChild with the host's own line).
+using RunningHost = Child;
 RunningHost StartHost(const std::wstring &host, const std::wstring &args);
-// Waits up to timeoutMs for the host to end, terminates it otherwise; closes the handle either way.
+// Waits up to timeoutMs for the host to end, terminates it otherwise; closes the handles either way.
 ChildResult FinishHost(RunningHost *host, DWORD timeoutMs);
 
 // An update listed as installed (CurrentState 0x70) in the servicing store, as its installer leaves it; or no trace.
@@ -35,8 +33,6 @@ void ClearDownloadFolder();
 std::wstring StartRoadLog(const std::wstring &folder);
 std::vector<std::wstring> RoadLines(const std::wstring &log);
 
-// Polls every 20 ms until done is true or timeoutMs passed; returns done's last answer.
-bool WaitFor(const std::function<bool()> &done, DWORD timeoutMs);
 // The visible installer window with this title (another process's), or null after timeoutMs.
 HWND FindInstallerWindowTitled(const std::wstring &title, DWORD timeoutMs);
 // Waits for the host to end while watching for installer windows; true when one was visible meanwhile. close: press
