@@ -17,8 +17,8 @@
 #include "support/bench.h"
 #include "support/download_bench.h"
 #include "support/expected_text.h"
-#include "support/utf8.h"
 #include "support/file_holder.h"
+#include "support/utf8.h"
 #include "support/wine_deviation.h"
 
 namespace {
