@@ -54,25 +54,6 @@ protected:
         return bytes;
     }
 
-    // The names in a folder, without "." and "..", sorted.
-    static std::vector<std::wstring> Entries(const std::wstring &folder)
-    {
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                std::wstring name = found.cFileName;
-                if (name != L"." && name != L"..") {
-                    names.push_back(name);
-                }
-            } while (FindNextFileW(search, &found));
-            FindClose(search);
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
     std::wstring PayloadName() const { return payload_.substr(payload_.find_last_of(L'\\') + 1); }
 
     void MakeRuntimeFolder()
@@ -107,7 +88,7 @@ TEST_F(Extraction, WritesThePayloadOnceAndReusesItUntouched)
     EXPECT_EQ(42u, Run(host_, &seen));
     ASSERT_TRUE(FileExists(payload_));
     EXPECT_EQ(payloadBytes_, FileBytes(payload_));
-    EXPECT_EQ(std::vector<std::wstring>{PayloadName()}, Entries(RuntimeFolder())) << "nothing left beside it";
+    EXPECT_EQ(std::vector<std::wstring>{PayloadName()}, FolderEntries(RuntimeFolder())) << "nothing left beside it";
 
     FILETIME earlier = {0x12345678, 0x01D00000};  // a time no write can produce
     HANDLE file = CreateFileW(payload_.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -171,7 +152,7 @@ TEST_F(Extraction, ReplacesACopyOfTheRightSizeWhoseBytesDiffer)
         EXPECT_EQ(0u, GetFileAttributesW(payload_.c_str()) &
                           (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
         EXPECT_EQ(0u, ReadUtf16(report).find(L"payload=demo-1\n")) << "what ran was not the embedded payload";
-        EXPECT_EQ(std::vector<std::wstring>{PayloadName()}, Entries(RuntimeFolder()));
+        EXPECT_EQ(std::vector<std::wstring>{PayloadName()}, FolderEntries(RuntimeFolder()));
     }
     SetEnvironmentVariableW(L"DEMO_PAYLOAD_REPORT", nullptr);
 }
@@ -280,7 +261,8 @@ TEST_F(Extraction, HostsStartedTogetherAllLaunchThePayload)
             EXPECT_EQ(42u, exitCode) << "round " << round;
         }
         EXPECT_TRUE(payloadBytes == FileBytes(payload)) << "round " << round;
-        EXPECT_EQ(1u, Entries(RuntimeFolder()).size()) << "round " << round << ": nothing left beside the payload";
+        EXPECT_EQ(1u, FolderEntries(RuntimeFolder()).size())
+            << "round " << round << ": nothing left beside the payload";
     }
     EXPECT_EQ(kRounds * kHosts, launched);
     for (const SeenNotice &notice : watcher.Seen()) {
@@ -303,7 +285,7 @@ TEST_F(Extraction, ACopyAnotherProcessHoldsForWritingIsLeftAlone)
         bool holding = holder.holding();
         std::vector<SeenNotice> seen;
         DWORD whileHeld = holding ? Run(host_, &seen) : 0xDEAD;
-        std::vector<std::wstring> entriesWhileHeld = Entries(RuntimeFolder());
+        std::vector<std::wstring> entriesWhileHeld = FolderEntries(RuntimeFolder());
         DWORD holderExit = holder.Release();
         std::string bytesAfter = FileBytes(payload_);
 
@@ -331,7 +313,7 @@ TEST_F(Extraction, AnEmptyOrMissingPayloadFailsBeforeAnyFileIsWritten)
         ASSERT_EQ(1u, seen.size());
         EXPECT_EQ(kExtractionNotice, seen[0].text);
         EXPECT_TRUE(IsFolder(RuntimeFolder()));
-        EXPECT_TRUE(Entries(RuntimeFolder()).empty());
+        EXPECT_TRUE(FolderEntries(RuntimeFolder()).empty());
     }
 }
 

@@ -22,24 +22,6 @@ std::wstring Hex8(DWORD value)
     return text;
 }
 
-std::vector<std::wstring> Entries(const std::wstring &folder)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = found.cFileName;
-            if (name != L"." && name != L"..") {
-                names.push_back(name);
-            }
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // A process id that no process has any more: a child's that has ended and been closed.
 DWORD EndedProcessId()
 {
@@ -116,7 +98,7 @@ TEST(StaleCopies, TheHostRemovesOnlyAbandonedTemporaryCopiesWhenItWritesANewOne)
         holder.Release();
     }
     // Read after the holders let go: a deletion that was merely pending would have completed by now.
-    std::vector<std::wstring> after = Entries(RuntimeFolder());
+    std::vector<std::wstring> after = FolderEntries(RuntimeFolder());
     RemoveTree(LocalAppData() + L"\\Oristane");
     ClearRuntimeFlags();
 

@@ -1,6 +1,7 @@
 // Bench helpers on plain Win32 calls, so that what a test sets up is exactly what the host will meet.
 #include "support/bench.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace bench {
@@ -100,6 +101,24 @@ bool IsFolder(const std::wstring &path)
 {
     DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::vector<std::wstring> FolderEntries(const std::wstring &folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name != L"." && name != L"..") {
+                names.push_back(name);
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 ULONGLONG FileSize(const std::wstring &path)

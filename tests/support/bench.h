@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "support/child_process.h"
 
@@ -23,6 +24,8 @@ std::wstring ReadUtf16(const std::wstring &path);
 bool FileExists(const std::wstring &path);
 // True only for an existing folder (a missing path has every attribute bit set, FILE_ATTRIBUTE_DIRECTORY included).
 bool IsFolder(const std::wstring &path);
+// The names in a folder, without "." and "..", sorted.
+std::vector<std::wstring> FolderEntries(const std::wstring &folder);
 ULONGLONG FileSize(const std::wstring &path);  // ~0ull when missing
 FILETIME LastWriteTime(const std::wstring &path);
 
