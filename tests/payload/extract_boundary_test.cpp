@@ -159,6 +159,15 @@ protected:
         ClearRuntimeFlags();
         RemoveTree(LocalAppData() + L"\\Oristane");
     }
+    // A copy of the payload's size but other bytes, in the place of the payload; path receives that place.
+    void PlaceWrongCopy(wchar_t *path)
+    {
+        HANDLE held = INVALID_HANDLE_VALUE;
+        ASSERT_TRUE(ExtractPayload(path, &held));
+        CloseHandle(held);
+        std::string zeros(payloadBytes_.size(), '\0');
+        ASSERT_TRUE(WriteBytes(path, zeros.data(), zeros.size()));
+    }
     std::string payloadBytes_;
 };
 
@@ -196,10 +205,7 @@ TEST_F(ExtractBoundary, AReadOnlyWrongCopyIsReplacedWhereMovesRefuseReadOnlyFile
 {
     wchar_t path[MAX_PATH];
     HANDLE held = INVALID_HANDLE_VALUE;
-    ASSERT_TRUE(ExtractPayload(path, &held));
-    CloseHandle(held);
-    std::string zeros(payloadBytes_.size(), '\0');
-    ASSERT_TRUE(WriteBytes(path, zeros.data(), zeros.size()));
+    ASSERT_NO_FATAL_FAILURE(PlaceWrongCopy(path));
     ASSERT_TRUE(SetFileAttributesW(path, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
     refuseReadOnlyTargets = true;
 
@@ -217,10 +223,7 @@ TEST_F(ExtractBoundary, ASecondHostWaitsItsTurnWhileAMoveHoldsTheOldCopy)
     SetRuntimeFlag(0);
     wchar_t path[MAX_PATH];
     HANDLE held = INVALID_HANDLE_VALUE;
-    ASSERT_TRUE(ExtractPayload(path, &held));
-    CloseHandle(held);
-    std::string zeros(payloadBytes_.size(), '\0');
-    ASSERT_TRUE(WriteBytes(path, zeros.data(), zeros.size()));
+    ASSERT_NO_FATAL_FAILURE(PlaceWrongCopy(path));
 
     SecondHost second = {};
     whileTargetHeld = [&second] {
