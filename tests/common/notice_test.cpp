@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "common/notice.h"
+#include "support/box_recorder.h"
 #include "support/expected_text.h"
 #include "support/notice_watcher.h"
 #include "support/stand_in.h"
@@ -12,7 +13,6 @@ namespace {
 
 enum class Station { Real, Missing, QueryFails, NotVisible, Visible };
 Station station = Station::Real;
-int boxes;
 DWORD lengthAsked;
 int indexAsked;
 
@@ -42,9 +42,10 @@ BOOL WINAPI StandInGetUserObjectInformationW(HANDLE object, int index, PVOID inf
     return REAL_IMPORT(L"user32.dll", GetUserObjectInformationW)(object, index, info, length, needed);
 }
 
+// Recorded, then shown for real: the watcher reads the box as a merchant sees it.
 int WINAPI StandInMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style)
 {
-    ++boxes;
+    standin::RecordMessageBoxW(owner, text, caption, style);
     return REAL_IMPORT(L"user32.dll", MessageBoxW)(owner, text, caption, style);
 }
 
@@ -70,11 +71,11 @@ TEST(Notice, OnlyAVisibleStationGetsABox)
     };
     for (const auto &c : cases) {
         station = c.station;
-        boxes = 0;
+        standin::recordedBoxes.clear();
         EXPECT_EQ(c.visible, IsWindowStationVisible()) << static_cast<int>(c.station);
         bench::NoticeWatcher watcher(IDOK);
         ShowNotice(L"测试", MB_ICONERROR | MB_SETFOREGROUND);
-        EXPECT_EQ(c.visible ? 1 : 0, boxes) << static_cast<int>(c.station);
+        EXPECT_EQ(c.visible ? 1u : 0u, standin::recordedBoxes.size()) << static_cast<int>(c.station);
         if (c.station != Station::Missing) {
             EXPECT_EQ(12u, lengthAsked);
             EXPECT_EQ(UOI_FLAGS, indexAsked);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "launcher/os_gate.h"
+#include "support/box_recorder.h"
 #include "support/expected_text.h"
 #include "support/stand_in.h"
 
@@ -22,11 +23,6 @@ struct Script {
 Script script;
 ULONG sizeSeen;
 bool recordZeroed;
-int boxes;
-std::wstring boxText;
-std::wstring boxCaption;
-UINT boxStyle;
-HWND boxOwner;
 
 LONG WINAPI FakeRtlGetVersion(RTL_OSVERSIONINFOEXW *version)
 {
@@ -57,21 +53,11 @@ FARPROC WINAPI StandInGetProcAddress(HMODULE module, LPCSTR name)
     return standin::RealGetProcAddress(module, name);
 }
 
-int WINAPI StandInMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style)
-{
-    ++boxes;
-    boxOwner = owner;
-    boxText = text;
-    boxCaption = caption;
-    boxStyle = style;
-    return IDCANCEL;
-}
-
 }  // namespace
 
 REPLACE_IMPORT(GetModuleHandleW, 4, StandInGetModuleHandleW);
 REPLACE_IMPORT(GetProcAddress, 8, StandInGetProcAddress);
-REPLACE_IMPORT(MessageBoxW, 16, StandInMessageBoxW);
+REPLACE_IMPORT(MessageBoxW, 16, standin::RecordMessageBoxW);
 
 namespace {
 
@@ -103,27 +89,30 @@ TEST(OsGateBoundary, EachVersionAndQueryOutcome)
         {"5.1 but no RtlGetVersion", {false, true, 0, 5, 1, 0}, true, 0, nullptr, 0},
         {"6.1 RTM but a failure status", {false, false, static_cast<LONG>(0xC0000001), 6, 1, 0}, true, 0, nullptr, 0},
     };
+    standin::recordedBoxAnswer = IDCANCEL;  // what the merchant chooses changes nothing
     for (const auto &c : cases) {
         script = c.script;
-        boxes = 0;
+        standin::recordedBoxes.clear();
         sizeSeen = 0;
         DWORD exitCode = 0xDEAD;
         EXPECT_EQ(c.passes, PassesOsGate(&exitCode)) << c.what;
         if (c.passes) {
-            EXPECT_EQ(0, boxes) << c.what;
+            EXPECT_TRUE(standin::recordedBoxes.empty()) << c.what;
             EXPECT_EQ(0xDEADu, exitCode) << c.what;
             continue;
         }
         EXPECT_EQ(c.exitCode, exitCode) << c.what;
-        ASSERT_EQ(1, boxes) << c.what;
-        EXPECT_EQ(c.notice, boxText) << c.what;
-        EXPECT_EQ(bench::text::kCaption, boxCaption);
-        EXPECT_EQ(c.style, boxStyle) << c.what;
-        EXPECT_EQ(nullptr, boxOwner);
+        ASSERT_EQ(1u, standin::recordedBoxes.size()) << c.what;
+        const standin::RecordedBox &box = standin::recordedBoxes[0];
+        EXPECT_EQ(c.notice, box.text) << c.what;
+        EXPECT_EQ(bench::text::kCaption, box.caption);
+        EXPECT_EQ(c.style, box.style) << c.what;
+        EXPECT_EQ(nullptr, box.owner);
         EXPECT_EQ(284u, sizeSeen);
         EXPECT_TRUE(recordZeroed) << "the record reaches RtlGetVersion zeroed but for its size";
     }
     script = Script();
+    standin::recordedBoxAnswer = IDOK;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "launcher/prerequisite_chain.h"
 #include "prereq/catalog.h"
 #include "prereq/servicing_probe.h"
+#include "support/box_recorder.h"
 #include "support/expected_text.h"
 #include "support/stand_in.h"
 
@@ -34,13 +35,6 @@ Machine machine;
 std::vector<const PrerequisiteItem *> windows;
 std::vector<std::wstring> probes;
 int architectureQueries;
-struct Box {
-    HWND owner;
-    std::wstring text;
-    std::wstring caption;
-    UINT style;
-};
-std::vector<Box> boxes;
 
 void Reset(const Machine &m)
 {
@@ -48,7 +42,7 @@ void Reset(const Machine &m)
     windows.clear();
     probes.clear();
     architectureQueries = 0;
-    boxes.clear();
+    standin::recordedBoxes.clear();
 }
 
 LONG WINAPI FakeRtlGetVersion(RTL_OSVERSIONINFOEXW *version)
@@ -76,17 +70,11 @@ void WINAPI StandInGetNativeSystemInfo(SYSTEM_INFO *info)
     info->dwNumberOfProcessors = 2;
 }
 
-int WINAPI StandInMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style)
-{
-    boxes.push_back({owner, text, caption, style});
-    return IDOK;
-}
-
 }  // namespace
 
 REPLACE_IMPORT(GetProcAddress, 8, StandInGetProcAddress);
 REPLACE_IMPORT(GetNativeSystemInfo, 4, StandInGetNativeSystemInfo);
-REPLACE_IMPORT(MessageBoxW, 16, StandInMessageBoxW);
+REPLACE_IMPORT(MessageBoxW, 16, standin::RecordMessageBoxW);
 
 // The link seam: these replace the installer window and the servicing probe for the chain in this program.
 DWORD RunInstallerWindow(const PrerequisiteItem *item)
@@ -136,13 +124,13 @@ void Check(const Case &c)
     EXPECT_EQ(c.exitCode, exitCode);
     EXPECT_EQ(c.windows, windows);
     EXPECT_EQ(c.probes, probes);
-    ASSERT_EQ(c.restartNotice ? 1u : 0u, boxes.size());
+    ASSERT_EQ(c.restartNotice ? 1u : 0u, standin::recordedBoxes.size());
     if (c.restartNotice) {
-        EXPECT_EQ(nullptr, boxes[0].owner);
-        EXPECT_EQ(bench::text::kRestart, boxes[0].text);
-        EXPECT_EQ(bench::text::kCaption, boxes[0].caption);
-        EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION | MB_SETFOREGROUND), boxes[0].style);
-        EXPECT_EQ(0x10040u, boxes[0].style);
+        EXPECT_EQ(nullptr, standin::recordedBoxes[0].owner);
+        EXPECT_EQ(bench::text::kRestart, standin::recordedBoxes[0].text);
+        EXPECT_EQ(bench::text::kCaption, standin::recordedBoxes[0].caption);
+        EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION | MB_SETFOREGROUND), standin::recordedBoxes[0].style);
+        EXPECT_EQ(0x10040u, standin::recordedBoxes[0].style);
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include "payload/launch.h"
 #include "support/bench.h"
+#include "support/box_recorder.h"
 #include "support/expected_text.h"
 #include "support/stand_in.h"
 
@@ -39,10 +40,6 @@ DWORD createdFlags;
 void *createdEnvironment;
 const wchar_t *createdDirectory;
 STARTUPINFOW createdStartup;
-std::wstring boxText;
-std::wstring boxCaption;
-UINT boxStyle;
-HWND boxOwner;
 // Console control handlers registered through the stand-in, in order (null for the ignore flag).
 std::vector<PHANDLER_ROUTINE> handlers;
 
@@ -169,11 +166,7 @@ BOOL WINAPI StandInCreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSEC
 int WINAPI StandInMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style)
 {
     events.push_back(L"notice");
-    boxOwner = owner;
-    boxText = text;
-    boxCaption = caption;
-    boxStyle = style;
-    return IDOK;
+    return standin::RecordMessageBoxW(owner, text, caption, style);
 }
 
 }  // namespace
@@ -200,7 +193,7 @@ protected:
         script = Script();
         events.clear();
         handlers.clear();
-        boxText.clear();
+        standin::recordedBoxes.clear();
     }
     void TearDown() override { script = Script(); }
 };
@@ -242,10 +235,11 @@ TEST_F(LaunchBoundary, EachStartFailureHasItsNotice)
         script.commandLine = L"host.exe";
         script.createError = c.error;
         EXPECT_EQ(2u, LaunchPayload(kPayload)) << c.error;
-        EXPECT_EQ(c.notice, boxText) << c.error;
-        EXPECT_EQ(bench::text::kCaption, boxCaption);
-        EXPECT_EQ(static_cast<UINT>(MB_ICONERROR | MB_SETFOREGROUND), boxStyle);
-        EXPECT_EQ(nullptr, boxOwner);
+        standin::RecordedBox box = standin::TheRecordedBox();
+        EXPECT_EQ(c.notice, box.text) << c.error;
+        EXPECT_EQ(bench::text::kCaption, box.caption);
+        EXPECT_EQ(static_cast<UINT>(MB_ICONERROR | MB_SETFOREGROUND), box.style);
+        EXPECT_EQ(nullptr, box.owner);
         // The error is taken before the buffer is released, which overwrites the last error here.
         std::vector<std::wstring> expected = {L"create", L"release buffer", L"notice"};
         EXPECT_EQ(expected, events) << c.error;
@@ -382,8 +376,9 @@ TEST_F(LaunchBoundary, FailuresBeforeTheStartHaveTheirNotices)
         script.allocationFails = c.allocationFails;
         script.formattingFails = c.formattingFails;
         EXPECT_EQ(2u, LaunchPayload(kPayload)) << c.what;
-        EXPECT_EQ(c.notice, boxText) << c.what;
-        EXPECT_EQ(static_cast<UINT>(MB_ICONERROR | MB_SETFOREGROUND), boxStyle);
+        standin::RecordedBox box = standin::TheRecordedBox();
+        EXPECT_EQ(c.notice, box.text) << c.what;
+        EXPECT_EQ(static_cast<UINT>(MB_ICONERROR | MB_SETFOREGROUND), box.style);
         EXPECT_EQ(c.events, events) << c.what << ": no console, no process";
     }
 }
@@ -397,7 +392,7 @@ TEST_F(LaunchBoundary, APayloadRemovedBeforeTheStartGivesTheGenericNoticeWithErr
     DeleteFileW(gone.c_str());
     script.commandLine = L"host.exe";
     EXPECT_EQ(2u, LaunchPayload(gone.c_str()));
-    EXPECT_EQ(bench::text::StartFailed(2), boxText);
+    EXPECT_EQ(bench::text::StartFailed(2), standin::TheRecordedBox().text);
 }
 
 struct WaitVisitor {
