@@ -4,9 +4,11 @@
 
 #include <algorithm>
 
+#include "support/wait_for.h"
+
 namespace bench {
 
-NoticeWatcher::NoticeWatcher(int answer, const wchar_t *caption) : answer_(answer), caption_(caption)
+NoticeWatcher::NoticeWatcher(int answer) : answer_(answer), scans_(0)
 {
     InitializeCriticalSection(&lock_);
     stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -24,8 +26,19 @@ NoticeWatcher::~NoticeWatcher()
 
 std::vector<SeenNotice> NoticeWatcher::Seen()
 {
-    // One more scan, so that a box that appeared just now is not missed.
-    Sleep(50);
+    // A box that appeared just before this call is not missed: the scan under way may have passed it, the next
+    // one cannot.
+    EnterCriticalSection(&lock_);
+    unsigned wanted = scans_ + 2;
+    LeaveCriticalSection(&lock_);
+    WaitFor(
+        [&] {
+            EnterCriticalSection(&lock_);
+            bool done = scans_ >= wanted;
+            LeaveCriticalSection(&lock_);
+            return done;
+        },
+        5000);
     EnterCriticalSection(&lock_);
     std::vector<SeenNotice> copy = seen_;
     LeaveCriticalSection(&lock_);
@@ -44,7 +57,7 @@ DWORD WINAPI NoticeWatcher::Run(void *self)
 void NoticeWatcher::Scan()
 {
     HWND box = nullptr;
-    while ((box = FindWindowExW(nullptr, box, L"#32770", caption_.c_str())) != nullptr) {
+    while ((box = FindWindowExW(nullptr, box, L"#32770", nullptr)) != nullptr) {
         if (!IsWindowVisible(box) || std::find(answered_.begin(), answered_.end(), box) != answered_.end()) {
             continue;
         }
@@ -75,6 +88,9 @@ void NoticeWatcher::Scan()
                          reinterpret_cast<LPARAM>(GetDlgItem(box, answer_)));
         }
     }
+    EnterCriticalSection(&lock_);
+    ++scans_;
+    LeaveCriticalSection(&lock_);
 }
 
 }  // namespace bench

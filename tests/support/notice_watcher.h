@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "support/expected_text.h"
-
 namespace bench {
 
 struct SeenNotice {
@@ -17,16 +15,18 @@ struct SeenNotice {
     bool hasIcon;  // which icon cannot be told from another process: Wine's icon handles are per process
 };
 
-// Watches every visible top-level dialog (#32770) with the given caption and answers each with `answer`: IDOK or
-// IDCANCEL presses that button, 0 closes the box with WM_CLOSE.
+// Watches every visible top-level dialog (#32770), whatever its caption, and answers each with `answer`: IDOK or
+// IDCANCEL presses that button, 0 closes the box with WM_CLOSE. A box under a wrong caption is answered and
+// reported like any other, so a test that compares the caption fails at once instead of waiting on a box that
+// nobody answers. The bench runs one test at a time in its prefix, so every dialog there is the test's own.
 class NoticeWatcher {
 public:
-    explicit NoticeWatcher(int answer = IDOK, const wchar_t *caption = text::kCaption);
+    explicit NoticeWatcher(int answer = IDOK);
     ~NoticeWatcher();
     NoticeWatcher(const NoticeWatcher &) = delete;
     NoticeWatcher &operator=(const NoticeWatcher &) = delete;
 
-    // Everything seen so far; call after the child has ended.
+    // Everything seen so far, a whole scan made after this call included; call after the child has ended.
     std::vector<SeenNotice> Seen();
 
 private:
@@ -34,11 +34,11 @@ private:
     void Scan();
 
     int answer_;
-    std::wstring caption_;
     HANDLE stop_;
     HANDLE thread_;
     CRITICAL_SECTION lock_;
     std::vector<SeenNotice> seen_;
+    unsigned scans_;  // whole scans finished, under lock_
     std::vector<HWND> answered_;
 };
 
