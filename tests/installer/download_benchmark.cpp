@@ -20,17 +20,10 @@
 #include <string>
 
 #include "installer/download.h"
+#include "support/bench_clock.h"
+#include "support/test_item.h"
 
 namespace {
-
-double Now()
-{
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 void PrintMemory()
 {
@@ -63,7 +56,7 @@ DWORD WINAPI WatchCounter(void *parameter)
     Watch *watch = static_cast<Watch *>(parameter);
     while (InterlockedCompareExchange(&watch->stop, 0, 0) == 0) {
         if (LoadCounter(&watch->context->bytesReceived) == watch->size) {
-            watch->lastByteAt = Now();
+            watch->lastByteAt = bench::ClockSeconds();
             return 0;
         }
         Sleep(1);
@@ -73,24 +66,22 @@ DWORD WINAPI WatchCounter(void *parameter)
 
 int RunEngine(const wchar_t *url, ULONGLONG size, const wchar_t *digestHex, const wchar_t *packagePath)
 {
-    BYTE digest[32];
-    for (int i = 0; i < 32; ++i) {
-        wchar_t pair[3] = {digestHex[i * 2], digestHex[i * 2 + 1], 0};
-        digest[i] = static_cast<BYTE>(std::wcstoul(pair, nullptr, 16));
+    bench::TestItem item(bench::PackageOfDigest(size, digestHex), L"big.exe", false, url);
+    if (!item.valid()) {
+        std::fprintf(stderr, "bad digest\n");
+        return 2;
     }
-    PrerequisiteItem item = {L"Benchmark package", L"big.exe", url, nullptr, L"https://localhost/", size, digest,
-                             nullptr};
     static InstallerContext context;
     InitInstallerContext(&context);
-    context.item = &item;
+    context.item = item.get();
     lstrcpynW(context.packagePath, packagePath, MAX_PATH);
     DeleteFileW(packagePath);
 
     Watch watch = {&context, size, 0, 0.0};
     HANDLE watcher = CreateThread(nullptr, 0, WatchCounter, &watch, 0, nullptr);
-    double started = Now();
+    double started = bench::ClockSeconds();
     bool ok = DownloadPackage(&context);
-    double ended = Now();
+    double ended = bench::ClockSeconds();
     InterlockedExchange(&watch.stop, 1);
     WaitForSingleObject(watcher, INFINITE);
     CloseHandle(watcher);
@@ -165,7 +156,7 @@ int RunBare(const wchar_t *url, const wchar_t *filePath)
             return 2;
         }
     }
-    double started = Now();
+    double started = bench::ClockSeconds();
     HINTERNET session = WinHttpOpen(L"Velvaro/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                     WINHTTP_NO_PROXY_BYPASS, 0);
     HINTERNET connection = session != nullptr ? WinHttpConnect(session, host, parts.nPort, 0) : nullptr;
@@ -194,7 +185,7 @@ int RunBare(const wchar_t *url, const wchar_t *filePath)
         }
         total += got;
     }
-    double transferEnded = Now();
+    double transferEnded = bench::ClockSeconds();
     if (request != nullptr) {
         WinHttpCloseHandle(request);
     }
@@ -211,16 +202,16 @@ int RunBare(const wchar_t *url, const wchar_t *filePath)
     if (file != INVALID_HANDLE_VALUE) {
         CloseHandle(file);
     }
-    double ended = Now();
+    double ended = bench::ClockSeconds();
     double hashSeconds = 0;
     char hex[65] = "";
     if (file != INVALID_HANDLE_VALUE) {
-        double hashStarted = Now();
+        double hashStarted = bench::ClockSeconds();
         if (ok && !HashFile(filePath, hex)) {
             std::printf("error=%lu\n", GetLastError());
             ok = false;
         }
-        hashSeconds = Now() - hashStarted;
+        hashSeconds = bench::ClockSeconds() - hashStarted;
         DeleteFileW(filePath);
     }
     if (!ok) {

@@ -10,6 +10,7 @@
 #include "installer/verify.h"
 #include "support/bench.h"
 #include "support/file_holder.h"
+#include "support/test_item.h"
 #include "verify_fixtures.h"
 #include "support/stand_in.h"
 
@@ -34,10 +35,9 @@ REPLACE_IMPORT(CreateFileW, 28, CreateFileStandIn);
 
 namespace {
 
-PrerequisiteItem ItemFor(const VerifyFixture &fixture, bool update)
+bench::TestItem ItemFor(const VerifyFixture &fixture, bool update)
 {
-    return PrerequisiteItem{L"Test package", fixture.fileName, L"https://localhost/p", L"http://localhost/p",
-                            L"https://localhost/", fixture.size, fixture.sha256, update ? L"KB0000001" : nullptr};
+    return bench::TestItem(bench::PackageOf(fixture.size, fixture.sha256), fixture.fileName, update);
 }
 
 class VerifyPackageTest : public ::testing::Test {
@@ -102,9 +102,9 @@ TEST_F(VerifyPackageTest, AcceptsTheExactPackageOfEitherKind)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.fixture.fileName));
-        PrerequisiteItem item = ItemFor(c.fixture, c.update);
+        bench::TestItem item = ItemFor(c.fixture, c.update);
         size_t opens = 0;
-        EXPECT_TRUE(Verify(Copy(c.fixture), &item, &opens));
+        EXPECT_TRUE(Verify(Copy(c.fixture), item.get(), &opens));
         EXPECT_EQ(1u, opens) << "one open for the signature and the digest";
     }
 }
@@ -119,16 +119,16 @@ TEST_F(VerifyPackageTest, OneChangedByteAnywhereFailsTheDigest)
         std::string bytes = Bytes(path);
         bytes[offset] = static_cast<char>(bytes[offset] ^ 0x01);
         ASSERT_TRUE(bench::WriteBytes(path, bytes.data(), bytes.size()));
-        PrerequisiteItem item = ItemFor(kUpdateFixture, true);
+        bench::TestItem item = ItemFor(kUpdateFixture, true);
         size_t opens = 0;
-        EXPECT_FALSE(Verify(path, &item, &opens));
+        EXPECT_FALSE(Verify(path, item.get(), &opens));
         EXPECT_EQ(1u, opens) << "size and signature still pass";
     }
 }
 
 TEST_F(VerifyPackageTest, AWrongSizeFailsBeforeAnyOpen)
 {
-    PrerequisiteItem item = ItemFor(kUpdateFixture, true);
+    bench::TestItem item = ItemFor(kUpdateFixture, true);
     std::string bytes = Bytes(Copy(kUpdateFixture));
     std::wstring shorter = dir_ + L"\\short.msu";
     std::wstring longer = dir_ + L"\\long.msu";
@@ -136,7 +136,7 @@ TEST_F(VerifyPackageTest, AWrongSizeFailsBeforeAnyOpen)
     ASSERT_TRUE(bench::WriteBytes(longer, (bytes + '\0').data(), bytes.size() + 1));
     for (const std::wstring &path : {shorter, longer}) {
         size_t opens = 0;
-        EXPECT_FALSE(Verify(path, &item, &opens));
+        EXPECT_FALSE(Verify(path, item.get(), &opens));
         EXPECT_EQ(0u, opens);
     }
 }
@@ -161,11 +161,11 @@ TEST_F(VerifyPackageTest, ASizeDifferingAbove32BitsFailsBeforeAnyOpen)
     ASSERT_LT(info.AllocationSize.QuadPart, 16ll << 20) << "the file did not stay sparse";
 
     // Not through Verify(): its before-and-after comparison would read all 4 GiB.
-    PrerequisiteItem item = ItemFor(kUpdateFixture, true);
+    bench::TestItem item = ItemFor(kUpdateFixture, true);
     FILETIME written = bench::LastWriteTime(path);
     g_opened.clear();
     g_recording = true;
-    EXPECT_FALSE(VerifyPackage(path.c_str(), &item));
+    EXPECT_FALSE(VerifyPackage(path.c_str(), item.get()));
     g_recording = false;
     EXPECT_EQ(0u, g_opened.size()) << "only the low half of the size was compared";
     FILETIME after = bench::LastWriteTime(path);
@@ -192,20 +192,20 @@ TEST_F(VerifyPackageTest, TheSignatureMustBeThatOfThePackageKind)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        PrerequisiteItem item = ItemFor(c.fixture, c.update);
+        bench::TestItem item = ItemFor(c.fixture, c.update);
         size_t opens = 0;
-        EXPECT_FALSE(Verify(Copy(c.fixture), &item, &opens));
+        EXPECT_FALSE(Verify(Copy(c.fixture), item.get(), &opens));
         EXPECT_EQ(c.opens, opens);
     }
 }
 
 TEST_F(VerifyPackageTest, AMissingFileOrANullItemFailsWithoutAnOpen)
 {
-    PrerequisiteItem item = ItemFor(kUpdateFixture, true);
+    bench::TestItem item = ItemFor(kUpdateFixture, true);
     size_t opens = 0;
-    EXPECT_FALSE(Verify(dir_ + L"\\absent.msu", &item, &opens));
+    EXPECT_FALSE(Verify(dir_ + L"\\absent.msu", item.get(), &opens));
     EXPECT_EQ(0u, opens);
-    EXPECT_FALSE(Verify(dir_ + L"\\no-folder\\update.msu", &item, &opens));
+    EXPECT_FALSE(Verify(dir_ + L"\\no-folder\\update.msu", item.get(), &opens));
     EXPECT_EQ(0u, opens);
     EXPECT_FALSE(Verify(Copy(kUpdateFixture), nullptr, &opens));
     EXPECT_EQ(0u, opens);
@@ -215,19 +215,19 @@ TEST_F(VerifyPackageTest, AMissingFileOrANullItemFailsWithoutAnOpen)
 // writer granted. Once the writer lets go, the same file passes.
 TEST_F(VerifyPackageTest, AFileAnotherProcessHoldsForWritingFails)
 {
-    PrerequisiteItem item = ItemFor(kUpdateFixture, true);
+    bench::TestItem item = ItemFor(kUpdateFixture, true);
     std::wstring path = Copy(kUpdateFixture);
     for (DWORD share : {0ul, static_cast<DWORD>(FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)}) {
         SCOPED_TRACE(share);
         bench::FileHolder holder(path, share);
         bool holding = holder.holding();
-        bool whileHeld = holding && VerifyPackage(path.c_str(), &item);
+        bool whileHeld = holding && VerifyPackage(path.c_str(), item.get());
         DWORD exitCode = holder.Release();
 
         ASSERT_TRUE(holding) << "the helper did not hold the file";
         EXPECT_EQ(0u, exitCode);
         EXPECT_FALSE(whileHeld);
-        EXPECT_TRUE(Verify(path, &item)) << "released, the file passes";
+        EXPECT_TRUE(Verify(path, item.get())) << "released, the file passes";
     }
 }
 

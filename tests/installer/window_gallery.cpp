@@ -19,6 +19,7 @@
 #include "support/download_faults.h"
 #include "support/expected_text.h"
 #include "support/installer_driver.h"
+#include "support/test_item.h"
 #include "support/wait_for.h"
 #include "support/window_faults.h"
 
@@ -45,30 +46,11 @@ void Shot(const wchar_t *name, HWND window)
     fwprintf(stderr, L"pictured %ls\n", name);
 }
 
-// The catalogue's .NET Framework 4.8 record with the bench server's package in place of Microsoft's.
-class GalleryItem {
-public:
-    explicit GalleryItem(const wchar_t *route) : item_(NetFramework48)
-    {
-        const bench::ServedFixture &served = bench::Served().Fixture(L"slow.exe");
-        CopyMemory(sha256_, served.sha256, sizeof(sha256_));
-        SetRoute(route);
-        item_.primaryUrl = url_;
-        item_.fallbackUrl = nullptr;
-        item_.expectedSize = served.size;
-        item_.sha256 = sha256_;
-    }
-    void SetRoute(const wchar_t *route)
-    {
-        lstrcpynW(url_, bench::Served().Http(std::wstring(route) + L"/slow.exe").c_str(), ARRAYSIZE(url_));
-    }
-    const PrerequisiteItem *get() const { return &item_; }
-
-private:
-    wchar_t url_[256];
-    BYTE sha256_[32];
-    PrerequisiteItem item_;
-};
+// The bench server's slow package at one of its routes ("ok", "stall-body", …).
+std::wstring SlowPackageAt(const wchar_t *route)
+{
+    return bench::Served().Http(std::wstring(route) + L"/slow.exe");
+}
 
 HWND WaitFor(HWND window, const std::function<bool(const bench::WindowState &)> &condition)
 {
@@ -90,7 +72,9 @@ HANDLE g_shotTaken = nullptr;
 void PictureDownloadStates(const std::wstring &temp)
 {
     bench::TempFolder folder(temp);
-    GalleryItem item(L"ok");
+    // The catalogue's .NET Framework 4.8 entry as the merchant sees it, with the bench server's package.
+    bench::TestItem item(bench::PackageServed(L"slow.exe"), NetFramework48.fileName, false, SlowPackageAt(L"ok"));
+    item.ShowAs(NetFramework48);
     faults::Reset();
     // The 61st read is held until the request is closed: the download stands still part way, the timer showing it.
     faults::BlockUntilClosed(faults::kRead, 61, ERROR_WINHTTP_CONNECTION_ERROR);
@@ -113,14 +97,14 @@ void PictureDownloadStates(const std::wstring &temp)
     faults::Reset();
 
     // Half the package, then the end: the failure keeps the bar where it stood; the retry completes.
-    item.SetRoute(L"stall-body");
+    item.SetPrimaryUrl(SlowPackageAt(L"stall-body"));
     {
         bench::WindowRun run(item.get());
         HWND window = bench::FindInstallerWindow();
         bench::Click(window, IDC_ACTION);
         WaitFor(window, [](const bench::WindowState &s) { return s.action.text == bench::text::kRetryDownload && s.action.enabled; });
         Shot(L"04-download-failed", window);
-        item.SetRoute(L"ok");
+        item.SetPrimaryUrl(SlowPackageAt(L"ok"));
         bench::Click(window, IDC_ACTION);
         WaitFor(window, [](const bench::WindowState &s) { return s.action.text == bench::text::kInstall && s.action.enabled; });
         Shot(L"05-package-ready-downloaded", window);

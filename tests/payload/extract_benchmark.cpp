@@ -17,6 +17,7 @@
 #include "launcher/runtime_gate.h"
 #include "payload/extract.h"
 #include "payload/launch.h"
+#include "support/bench_clock.h"
 #include "support/host_bench.h"
 #include "support/stand_in.h"
 
@@ -41,13 +42,10 @@ REPLACE_IMPORT(MessageBoxW, 16, NoBox);
 
 namespace {
 
+// Milliseconds, the unit of every figure here.
 double Now()
 {
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+    return bench::ClockSeconds() * 1000.0;
 }
 
 volatile DWORD sink;

@@ -43,6 +43,32 @@ PackageFacts PackageOfFile(const std::wstring &path)
     return facts;
 }
 
+PackageFacts PackageOf(ULONGLONG size, const BYTE sha256[32])
+{
+    PackageFacts facts = {true, size, {}};
+    CopyMemory(facts.sha256, sha256, sizeof(facts.sha256));
+    return facts;
+}
+
+PackageFacts PackageOfDigest(ULONGLONG size, const wchar_t *sha256Hex)
+{
+    PackageFacts facts = {true, size, {}};
+    for (int i = 0; i < 64; ++i) {
+        wchar_t c = sha256Hex[i];
+        int value = c >= L'0' && c <= L'9' ? c - L'0'
+                    : c >= L'a' && c <= L'f' ? c - L'a' + 10
+                    : c >= L'A' && c <= L'F' ? c - L'A' + 10
+                                             : -1;
+        if (value < 0) {
+            facts.valid = false;
+            return facts;
+        }
+        facts.sha256[i / 2] = static_cast<BYTE>(facts.sha256[i / 2] << 4 | value);
+    }
+    facts.valid = sha256Hex[64] == L'\0';
+    return facts;
+}
+
 TestItem::TestItem(const PackageFacts &package, const std::wstring &fileName, bool update,
                    const std::wstring &primaryUrl, const std::wstring &fallbackUrl)
     : fileName_(fileName), primary_(), fallback_(fallbackUrl), sha256_(), valid_(package.valid), item_()
@@ -62,6 +88,13 @@ void TestItem::SetPrimaryUrl(const std::wstring &url)
 {
     primary_ = url;
     item_.primaryUrl = primary_.c_str();
+}
+
+void TestItem::ShowAs(const PrerequisiteItem &entry)
+{
+    item_.displayName = entry.displayName;
+    item_.kbId = entry.kbId;
+    item_.infoPageUrl = entry.infoPageUrl;
 }
 
 }  // namespace bench

@@ -1,6 +1,7 @@
 // The one way a test builds a prerequisite record for a package it provides. The package's size and SHA-256 come
-// from a file the test made (PackageOfFile: computed with CryptoAPI, not the code under test) or from a fixture of
-// the loopback download server (PackageServed in download_bench.h: as the server computed them). The record's
+// from a file the test made (PackageOfFile: computed with CryptoAPI, not the code under test), from a fixture of
+// the loopback download server (PackageServed in download_bench.h: as the server computed them), or from facts a
+// build step computed (PackageOf, PackageOfDigest). The record's
 // strings live in the object, so it is neither copied nor moved; SetPrimaryUrl changes the address between two
 // attempts of one window, as a server that answers differently the second time.
 #pragma once
@@ -19,6 +20,10 @@ struct PackageFacts {
 };
 
 PackageFacts PackageOfFile(const std::wstring &path);
+// Facts the test already holds: a fixture's size and digest as a build step computed them.
+PackageFacts PackageOf(ULONGLONG size, const BYTE sha256[32]);
+// The same from a benchmark's command line: the digest as 64 hexadecimal digits (valid false otherwise).
+PackageFacts PackageOfDigest(ULONGLONG size, const wchar_t *sha256Hex);
 
 class TestItem {
 public:
@@ -31,6 +36,9 @@ public:
     const PrerequisiteItem *get() const { return &item_; }
     bool valid() const { return valid_; }
     void SetPrimaryUrl(const std::wstring &url);
+    // Shows the record under a catalogue entry's name, KB identifier and information page, as a merchant would see
+    // that entry's window (the pictures of the window); the package and addresses stay the test's.
+    void ShowAs(const PrerequisiteItem &entry);
 
 private:
     std::wstring fileName_;
