@@ -140,7 +140,7 @@ class ExtractBoundary : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        RemoveTree(LocalAppData() + L"\\Oristane");
+        RemoveTree(bench::VendorFolder());
         tampering = Tampering();
         tamperPath.clear();
         refuseReadOnlyTargets = false;
@@ -156,8 +156,7 @@ protected:
         refuseReadOnlyTargets = false;
         whileTargetHeld = nullptr;
         recordCalls = false;
-        ClearRuntimeFlags();
-        RemoveTree(LocalAppData() + L"\\Oristane");
+        bench::ClearLaunchMachine();
     }
     // A copy of the payload's size but other bytes, in the place of the payload; path receives that place.
     void PlaceWrongCopy(wchar_t *path)

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "support/expected_text.h"
 #include "support/file_holder.h"
 #include "support/host_bench.h"
-#include "support/expected_text.h"
 #include "support/notice_watcher.h"
 #include "support/wait_for.h"
 
@@ -23,9 +23,7 @@ class Extraction : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ClearRuntimeFlags();
-        SetRuntimeFlag(0);
-        RemoveTree(LocalAppData() + L"\\Oristane");
+        PrepareLaunchMachine();
         host_ = BuiltExe(L"VelvaroHost.exe");
         payload_ = PayloadFileFor(BuiltExe(L"demo_payload.exe"));
         ASSERT_TRUE(ReadBytes(BuiltExe(L"demo_payload.exe"), &payloadBytes_));
@@ -33,8 +31,7 @@ protected:
     void TearDown() override
     {
         RestoreLocalAppData();
-        RemoveTree(LocalAppData() + L"\\Oristane");
-        ClearRuntimeFlags();
+        ClearLaunchMachine();
     }
 
     // Runs the host, answering any notice; returns the exit code and the notices' texts.
@@ -56,12 +53,6 @@ protected:
 
     std::wstring PayloadName() const { return payload_.substr(payload_.find_last_of(L'\\') + 1); }
 
-    void MakeRuntimeFolder()
-    {
-        CreateDirectoryW((LocalAppData() + L"\\Oristane").c_str(), nullptr);
-        CreateDirectoryW((LocalAppData() + L"\\Oristane\\Velvaro").c_str(), nullptr);
-        CreateDirectoryW(RuntimeFolder().c_str(), nullptr);
-    }
 
     std::wstring host_;
     std::wstring payload_;
@@ -139,7 +130,7 @@ TEST_F(Extraction, ReplacesACopyOfTheRightSizeWhoseBytesDiffer)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        RemoveTree(LocalAppData() + L"\\Oristane");
+        RemoveTree(VendorFolder());
         MakeRuntimeFolder();
         ASSERT_TRUE(WriteBytes(payload_, c.bytes.data(), c.bytes.size()));
         ASSERT_TRUE(SetFileAttributesW(payload_.c_str(), c.attributes));
@@ -245,7 +236,7 @@ TEST_F(Extraction, HostsStartedTogetherAllLaunchThePayload)
     NoticeWatcher watcher;
     int launched = 0;
     for (int round = 0; round < kRounds; ++round) {
-        RemoveTree(LocalAppData() + L"\\Oristane");
+        RemoveTree(VendorFolder());
         Child hosts[kHosts] = {};
         for (Child &started : hosts) {
             started = StartChild(host, CommandLineFor(host, L"--exit-code=42"), CREATE_SUSPENDED);
@@ -278,7 +269,7 @@ TEST_F(Extraction, ACopyAnotherProcessHoldsForWritingIsLeftAlone)
     const std::string wrong(payloadBytes_.size() / 2, 'x');
     for (DWORD share : {0ul, static_cast<DWORD>(FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)}) {
         SCOPED_TRACE(share);
-        RemoveTree(LocalAppData() + L"\\Oristane");
+        RemoveTree(VendorFolder());
         MakeRuntimeFolder();
         ASSERT_TRUE(WriteBytes(payload_, wrong.data(), wrong.size()));
         FileHolder holder(payload_, share);
@@ -307,7 +298,7 @@ TEST_F(Extraction, AnEmptyOrMissingPayloadFailsBeforeAnyFileIsWritten)
 {
     for (const wchar_t *host : {L"VelvaroHostEmpty.exe", L"VelvaroHostNoPayload.exe"}) {
         SCOPED_TRACE(testing::Message() << host);
-        RemoveTree(LocalAppData() + L"\\Oristane");
+        RemoveTree(VendorFolder());
         std::vector<SeenNotice> seen;
         EXPECT_EQ(2u, Run(BuiltExe(host), &seen));
         ASSERT_EQ(1u, seen.size());

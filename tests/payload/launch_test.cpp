@@ -18,9 +18,7 @@ class HostLaunch : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ClearRuntimeFlags();
-        SetRuntimeFlag(0);
-        RemoveTree(LocalAppData() + L"\\Oristane");
+        PrepareLaunchMachine();
         dir_ = ScratchDir(L"launch");
         report_ = dir_ + L"\\report.txt";
         SetEnvironmentVariableW(L"DEMO_PAYLOAD_REPORT", report_.c_str());
@@ -28,7 +26,7 @@ protected:
     void TearDown() override
     {
         SetEnvironmentVariableW(L"DEMO_PAYLOAD_REPORT", nullptr);
-        ClearRuntimeFlags();
+        ClearLaunchMachine();
     }
 
     std::map<std::wstring, std::wstring> Report()

@@ -33,12 +33,8 @@ DWORD EndedProcessId()
 
 TEST(StaleCopies, TheHostRemovesOnlyAbandonedTemporaryCopiesWhenItWritesANewOne)
 {
-    ClearRuntimeFlags();
-    SetRuntimeFlag(0);
-    RemoveTree(LocalAppData() + L"\\Oristane");
-    CreateDirectoryW((LocalAppData() + L"\\Oristane").c_str(), nullptr);
-    CreateDirectoryW((LocalAppData() + L"\\Oristane\\Velvaro").c_str(), nullptr);
-    CreateDirectoryW(RuntimeFolder().c_str(), nullptr);
+    PrepareLaunchMachine();
+    MakeRuntimeFolder();
     std::wstring payload = PayloadFileFor(BuiltExe(L"demo_payload.exe"));
     std::wstring hash = Hex8(Fnv1aOfFile(BuiltExe(L"demo_payload.exe")));
     DWORD ended = EndedProcessId();
@@ -99,8 +95,7 @@ TEST(StaleCopies, TheHostRemovesOnlyAbandonedTemporaryCopiesWhenItWritesANewOne)
     }
     // Read after the holders let go: a deletion that was merely pending would have completed by now.
     std::vector<std::wstring> after = FolderEntries(RuntimeFolder());
-    RemoveTree(LocalAppData() + L"\\Oristane");
-    ClearRuntimeFlags();
+    ClearLaunchMachine();
 
     ASSERT_TRUE(allHolding) << "a helper did not hold its file";
     ASSERT_TRUE(run.finished);

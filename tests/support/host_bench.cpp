@@ -29,9 +29,34 @@ std::wstring LocalAppData()
     return path;
 }
 
+std::wstring VendorFolder()
+{
+    return LocalAppData() + L"\\Oristane";
+}
+
 std::wstring RuntimeFolder()
 {
-    return LocalAppData() + L"\\Oristane\\Velvaro\\runtime";
+    return VendorFolder() + L"\\Velvaro\\runtime";
+}
+
+void MakeRuntimeFolder()
+{
+    CreateDirectoryW(VendorFolder().c_str(), nullptr);
+    CreateDirectoryW((VendorFolder() + L"\\Velvaro").c_str(), nullptr);
+    CreateDirectoryW(RuntimeFolder().c_str(), nullptr);
+}
+
+void PrepareLaunchMachine()
+{
+    ClearRuntimeFlags();
+    SetRuntimeFlag(0);
+    RemoveTree(VendorFolder());
+}
+
+void ClearLaunchMachine()
+{
+    RemoveTree(VendorFolder());
+    ClearRuntimeFlags();
 }
 
 void RedirectLocalAppData(const std::wstring &folder)

@@ -15,9 +15,17 @@ extern const wchar_t kNetSetupKey[];  // SOFTWARE\Microsoft\NET Framework Setup\
 void SetRuntimeFlag(REGSAM view, DWORD value = 1);
 void ClearRuntimeFlags();
 
-// The local application data folder the host resolves, and the runtime folder below it.
+// The local application data folder the host resolves, the vendor's folder in it (…\Oristane, which holds all the
+// host writes there) and the runtime folder below that. MakeRuntimeFolder creates the three levels.
 std::wstring LocalAppData();
+std::wstring VendorFolder();
 std::wstring RuntimeFolder();
+void MakeRuntimeFolder();
+
+// The machine a launch test starts from: the runtime flag in the default view only, no copy of the payload yet.
+void PrepareLaunchMachine();
+// The machine as a launch test leaves it: no runtime flag in any view, no copy of the payload.
+void ClearLaunchMachine();
 // Points the current user's local application data folder at another existing folder; RestoreLocalAppData undoes it.
 void RedirectLocalAppData(const std::wstring &folder);
 void RestoreLocalAppData();
