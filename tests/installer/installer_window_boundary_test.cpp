@@ -21,6 +21,7 @@
 #include "support/test_item.h"
 #include "support/test_update_catalog.h"
 #include "support/window_faults.h"
+#include "support/window_states.h"
 
 namespace {
 
@@ -132,10 +133,7 @@ TEST_F(WindowBoundaryTest, TheShellRequestOfEachPackageKind)
             return s.status.text == InstallFailed(0x4C7) && s.action.text == kInstall &&
                    s.action.enabled && s.close.enabled && s.webPage.visible;
         })) << Shown(ReadWindow(window));
-        bench::Click(window, IDC_CLOSE);
-        DWORD result = 0;
-        ASSERT_TRUE(run.Wait(kEndMs, &result));
-        EXPECT_EQ(result, static_cast<DWORD>(ERROR_CANCELLED));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), bench::CloseByButton(window, run, kEndMs));
 
         std::vector<window_faults::ShellRequest> requests = window_faults::ShellRequests();
         ASSERT_EQ(requests.size(), 1u);
@@ -236,14 +234,10 @@ TEST_F(WindowBoundaryTest, APackageThatNoLongerVerifiesOffersTheDownloadAgain)
         }
         bench::Click(window, IDC_ACTION);
         EXPECT_TRUE(bench::WaitForState(window, [](const WindowState &s) {
-            return s.status.text == std::wstring(kNotVerified) + kRetrySuffix && s.action.text == kRetryDownload &&
-                   s.action.enabled && s.close.enabled && s.close.text == kClose && !s.webPage.visible;
+            return bench::state::DownloadFailed(s, std::wstring(kNotVerified) + kRetrySuffix);
         })) << Shown(ReadWindow(window));
         EXPECT_TRUE(window_faults::ShellRequests().empty()) << "nothing was started";
-        bench::Click(window, IDC_CLOSE);
-        DWORD result = 0;
-        ASSERT_TRUE(run.Wait(kEndMs, &result));
-        EXPECT_EQ(result, static_cast<DWORD>(ERROR_CANCELLED));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), bench::CloseByButton(window, run, kEndMs));
     }
 }
 
@@ -276,10 +270,7 @@ TEST_F(WindowBoundaryTest, TheWebPageButtonOpensTheItemsPageAndChangesNothingEls
     EXPECT_TRUE(pages[0].directoryNull);
     EXPECT_EQ(pages[0].show, SW_SHOWNORMAL);
     EXPECT_EQ(window_faults::ShellRequests().size(), 1u);  // no installation was started by it
-    bench::Click(window, IDC_CLOSE);
-    DWORD result = 0;
-    ASSERT_TRUE(run.Wait(kEndMs, &result));
-    EXPECT_EQ(result, static_cast<DWORD>(ERROR_CANCELLED));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), bench::CloseByButton(window, run, kEndMs));
 }
 
 TEST_F(WindowBoundaryTest, AWindowThatCannotBeCreatedIsANoticeAndResult2)
@@ -319,8 +310,7 @@ TEST_F(WindowBoundaryTest, AWorkerThatCannotBeCreatedLeavesTheRetry)
         bench::Click(window, IDC_ACTION);
         const std::wstring failed = std::wstring(kNoDownloadThread) + kRetrySuffix;
         EXPECT_TRUE(bench::WaitForState(window, [&](const WindowState &s) {
-            return s.status.text == failed && s.action.text == kRetryDownload && s.action.enabled &&
-                   s.close.text == kClose && s.close.enabled && !s.webPage.visible && s.barPosition == 0;
+            return bench::state::DownloadFailed(s, failed) && s.barPosition == 0;
         })) << Shown(ReadWindow(window));
         Sleep(500);  // no timer tick replaces the text
         EXPECT_EQ(ReadWindow(window).status.text, failed);

@@ -13,9 +13,10 @@
 #include "support/download_bench.h"
 #include "support/expected_text.h"
 #include "support/installer_driver.h"
-#include "support/wine_deviation.h"
 #include "support/notice_watcher.h"
 #include "support/test_item.h"
+#include "support/window_states.h"
+#include "support/wine_deviation.h"
 
 namespace {
 
@@ -24,55 +25,9 @@ using bench::Shown;
 using bench::WindowRun;
 using bench::WindowState;
 using namespace bench::text;
+using namespace bench::state;
 
 const DWORD kEndMs = 30000;
-
-bool NeedsDownload(const WindowState &s)
-{
-    return s.exists && s.status.text == kNeedsDownload && s.action.text == kDownload && s.action.enabled &&
-           s.action.visible && s.close.text == kClose && s.close.enabled && !s.webPage.visible && s.barPosition == 0;
-}
-
-bool ReadyFound(const WindowState &s)
-{
-    return s.exists && s.status.text == kReadyFound && s.action.text == kInstall && s.action.enabled &&
-           s.close.text == kClose && s.close.enabled && !s.webPage.visible && s.barPosition == 1000;
-}
-
-bool Downloading(const WindowState &s, const wchar_t *actionText)
-{
-    return s.exists && s.action.text == actionText && !s.action.enabled && s.close.text == kCancel &&
-           s.close.enabled && !s.webPage.visible;
-}
-
-bool ReadyDownloaded(const WindowState &s)
-{
-    return s.exists && s.status.text == kDownloaded && s.action.text == kInstall && s.action.enabled &&
-           s.close.text == kClose && s.close.enabled && !s.webPage.visible;
-}
-
-bool Installing(const WindowState &s)
-{
-    return s.exists && s.status.text == kInstalling && s.action.text == kInstall && !s.action.enabled &&
-           s.close.text == kClose && !s.close.enabled && !s.webPage.visible;
-}
-
-bool InstallFailed(const WindowState &s, const std::wstring &status)
-{
-    return s.exists && s.status.text == status && s.action.text == kInstall && s.action.enabled &&
-           s.close.text == kClose && s.close.enabled && s.webPage.visible && s.webPage.text == kWebPage;
-}
-
-bool DownloadFailed(const WindowState &s, const std::wstring &status)
-{
-    return s.exists && s.status.text == status && s.action.text == kRetryDownload && s.action.enabled &&
-           s.close.text == kClose && s.close.enabled && !s.webPage.visible;
-}
-
-bool Gone(const WindowState &s)
-{
-    return !s.exists;
-}
 
 class InstallerWindowTest : public ::testing::Test {
 protected:
@@ -170,10 +125,7 @@ TEST_F(InstallerWindowTest, AFileOfThePackagesNameThatDoesNotVerifyOpensTheDownl
         WindowState s = ReadWindow(window);
         EXPECT_TRUE(NeedsDownload(s)) << Shown(s);
         EXPECT_EQ(s.barHigh, 1000);
-        bench::Click(window, IDC_CLOSE);
-        DWORD result = 0;
-        ASSERT_TRUE(run.Wait(kEndMs, &result));
-        EXPECT_EQ(result, static_cast<DWORD>(ERROR_CANCELLED));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), bench::CloseByButton(window, run, kEndMs));
 
         std::string left;
         ASSERT_TRUE(bench::ReadBytes(path, &left));
@@ -224,10 +176,7 @@ TEST_F(InstallerWindowTest, TheWindowsLayout)
         EXPECT_EQ(rect.bottom, child.rect.bottom);
         EXPECT_EQ(GetWindowLongPtrW(control, GWL_STYLE) & 0xFFFF00FF, child.style & 0xFFFF00FF);
     }
-    bench::Click(window, IDC_CLOSE);
-    DWORD result = 0;
-    ASSERT_TRUE(run.Wait(kEndMs, &result));
-    EXPECT_EQ(result, static_cast<DWORD>(ERROR_CANCELLED));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), bench::CloseByButton(window, run, kEndMs));
 }
 
 TEST_F(InstallerWindowTest, AFailedInstallationOffersTheRetryAndTheWebPageAndClosingReturnsItsCode)
@@ -258,10 +207,7 @@ TEST_F(InstallerWindowTest, AFailedInstallationOffersTheRetryAndTheWebPageAndClo
     EXPECT_TRUE(bench::WaitForState(window, [](const WindowState &s) {
         return InstallFailed(s, bench::text::InstallFailed(0x80240017));
     })) << Shown(ReadWindow(window));
-    bench::Click(window, IDC_CLOSE);
-    DWORD result = 0;
-    ASSERT_TRUE(run.Wait(kEndMs, &result));
-    EXPECT_EQ(result, 0x80240017u);
+    EXPECT_EQ(0x80240017u, bench::CloseByButton(window, run, kEndMs));
 }
 
 TEST_F(InstallerWindowTest, WhileTheInstallerRunsTheWindowCannotBeClosed)
@@ -383,10 +329,7 @@ TEST_F(InstallerWindowTest, AFailedDownloadKeepsTheBarAndTheRetryStartsFromZero)
     EXPECT_TRUE(bench::WaitForState(window, [](const WindowState &w) {
         return ReadyDownloaded(w) && w.barPosition == 1000;
     })) << Shown(ReadWindow(window));
-    bench::Click(window, IDC_CLOSE);
-    DWORD result = 0;
-    ASSERT_TRUE(run.Wait(kEndMs, &result));
-    EXPECT_EQ(result, static_cast<DWORD>(ERROR_CANCELLED));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), bench::CloseByButton(window, run, kEndMs));
 }
 
 struct CancelCase {

@@ -10,6 +10,7 @@
 #include "support/installer_driver.h"
 #include "support/notice_watcher.h"
 #include "support/road_bench.h"
+#include "support/window_states.h"
 
 using namespace bench;
 
@@ -24,9 +25,7 @@ class PlantedLibraries : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ClearRuntimeFlags();
-        SetRuntimeFlag(0);
-        RemoveTree(LocalAppData() + L"\\Oristane");
+        PrepareLaunchMachine();
         dir_ = ScratchDir(L"downloads");
         marker_ = ScratchDir(L"planted-marker") + L"\\marker.txt";
         SetEnvironmentVariableW(L"PLANTED_DLL_MARKER", marker_.c_str());
@@ -52,8 +51,7 @@ protected:
             DeleteRegTree(HKEY_CURRENT_USER, (std::wstring(kAppDefaults) + program).c_str());
         }
         SetEnvironmentVariableW(L"PLANTED_DLL_MARKER", nullptr);
-        RemoveTree(LocalAppData() + L"\\Oristane");
-        ClearRuntimeFlags();
+        ClearLaunchMachine();
     }
 
     std::wstring dir_;
@@ -95,14 +93,9 @@ TEST_F(PlantedLibraries, NoneIsLoadedOnTheInstallationRoad)
     EXPECT_EQ(1000, ReadWindow(window).barHigh) << "the progress bar is the common controls' own";
     Click(window, IDC_ACTION);
     WindowState view;
-    EXPECT_TRUE(WaitForState(
-        window,
-        [&](const WindowState &state) {
-            view = state;
-            return state.status.text == std::wstring(text::kNoConnection) + text::kRetrySuffix &&
-                   state.action.text == text::kRetryDownload;
-        },
-        30000))
+    const std::wstring failed = std::wstring(text::kNoConnection) + text::kRetrySuffix;
+    EXPECT_TRUE(WaitForState(window, [&](const WindowState &s) { return state::DownloadFailed(s, failed); }, 30000,
+                             &view))
         << "WinHTTP did not answer the download: " << Shown(view);
     Click(window, IDC_CLOSE);
     ChildResult run = FinishHost(&host, 30000);

@@ -10,12 +10,13 @@
 #include <vector>
 
 #include "installer/installer_context.h"
-#include "support/host_bench.h"
 #include "support/expected_text.h"
+#include "support/host_bench.h"
 #include "support/installer_driver.h"
 #include "support/notice_watcher.h"
 #include "support/road_bench.h"
 #include "support/utf8.h"
+#include "support/window_states.h"
 
 using namespace bench;
 
@@ -88,16 +89,7 @@ protected:
         EXPECT_EQ(text::kNeedsDownload, view.status.text);
         EXPECT_EQ(text::kDownload, view.action.text);
         Click(window, IDC_ACTION);
-        ASSERT_TRUE(WaitForState(
-            window,
-            [&](const WindowState &state) {
-                // Controls are read one after the other: wait for the whole end state, not for its first sign.
-                view = state;
-                return state.status.text == text::kDownloaded && state.action.text == text::kInstall &&
-                       state.action.enabled && state.close.text == text::kClose;
-            },
-            kWaitMs))
-            << "no package ready: " << Shown(view);
+        ASSERT_TRUE(WaitForState(window, state::ReadyDownloaded, kWaitMs, &view)) << "no package ready: " << Shown(view);
         EXPECT_EQ(1000, view.barPosition);
         EXPECT_EQ(text::kClose, view.close.text);
         Click(window, IDC_ACTION);
@@ -393,9 +385,7 @@ TEST_F(InstallationRoad, APackageDownloadedEarlierIsInstalledWithoutASecondDownl
     Click(window, IDC_ACTION);
     ASSERT_TRUE(WaitForState(
         window,
-        [](const WindowState &state) {
-            return state.status.text == text::kDownloaded && state.action.text == text::kInstall;
-        },
+        state::ReadyDownloaded,
         kWaitMs));
     Click(window, IDC_CLOSE);
     ChildResult run = FinishHost(&first, kWaitMs);

@@ -12,6 +12,7 @@
 #include "support/installer_driver.h"
 #include "support/notice_watcher.h"
 #include "support/road_bench.h"
+#include "support/window_states.h"
 
 using namespace bench;
 
@@ -133,20 +134,10 @@ TEST_F(PrerequisiteChainOnTheHost, DownloadWithoutANetworkOffersTheRetry)
         ASSERT_NE(nullptr, window);
         Click(window, IDC_ACTION);
         WindowState view;
-        EXPECT_TRUE(WaitForState(
-            window,
-            [&](const WindowState &state) {
-                // Controls are read one after the other: wait for the whole end state, not for its first sign.
-                view = state;
-                return state.status.text == std::wstring(text::kNoConnection) + text::kRetrySuffix &&
-                       state.action.text == text::kRetryDownload && state.close.text == text::kClose;
-            },
-            30000))
+        const std::wstring failed = std::wstring(text::kNoConnection) + text::kRetrySuffix;
+        EXPECT_TRUE(WaitForState(window, [&](const WindowState &s) { return state::DownloadFailed(s, failed); }, 30000,
+                                 &view))
             << Shown(view);
-        EXPECT_TRUE(view.action.enabled);
-        EXPECT_EQ(text::kClose, view.close.text);
-        EXPECT_TRUE(view.close.enabled);
-        EXPECT_FALSE(view.webPage.visible);
         Click(window, IDC_CLOSE);
         ChildResult run = FinishHost(&host, kWindowWaitMs);
         ASSERT_TRUE(run.finished);

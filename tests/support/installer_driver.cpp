@@ -85,9 +85,18 @@ WindowState ReadWindow(HWND window)
     return state;
 }
 
-bool WaitForState(HWND window, const std::function<bool(const WindowState &)> &condition, DWORD timeoutMs)
+bool WaitForState(HWND window, const std::function<bool(const WindowState &)> &condition, DWORD timeoutMs,
+                  WindowState *seen)
 {
-    return WaitFor([&] { return condition(ReadWindow(window)); }, timeoutMs);
+    return WaitFor(
+        [&] {
+            WindowState now = ReadWindow(window);
+            if (seen != nullptr) {
+                *seen = now;
+            }
+            return condition(now);
+        },
+        timeoutMs);
 }
 
 void Click(HWND window, int id)
@@ -213,6 +222,13 @@ bool WindowRun::Wait(DWORD timeoutMs, DWORD *result)
     }
     *result = result_;
     return true;
+}
+
+DWORD CloseByButton(HWND window, WindowRun &run, DWORD timeoutMs)
+{
+    Click(window, IDC_CLOSE);
+    DWORD result = kWindowStillOpen;
+    return run.Wait(timeoutMs, &result) ? result : kWindowStillOpen;
 }
 
 TempFolder::TempFolder(const std::wstring &folder) : folder_(folder), savedTmp_(), hadTmp_(false)

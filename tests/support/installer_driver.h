@@ -29,8 +29,10 @@ struct WindowState {
 // The first visible top-level window of the installer's class, waiting up to timeoutMs; null when none came.
 HWND FindInstallerWindow(DWORD timeoutMs = 15000);
 WindowState ReadWindow(HWND window);
-// Polls the window every 10 ms until the condition holds; false after timeoutMs.
-bool WaitForState(HWND window, const std::function<bool(const WindowState &)> &condition, DWORD timeoutMs = 20000);
+// Polls the window every 10 ms until the condition holds; false after timeoutMs. seen, when given, receives the last
+// state read: the one that held, or the one to show in the failure message.
+bool WaitForState(HWND window, const std::function<bool(const WindowState &)> &condition, DWORD timeoutMs = 20000,
+                  WindowState *seen = nullptr);
 // BM_CLICK on the button, as a mouse click would be: the button itself sends WM_COMMAND to the window.
 void Click(HWND window, int id);
 // The window's controls as one line for a failure message.
@@ -57,6 +59,11 @@ private:
     DWORD threadId_;
     DWORD result_;
 };
+
+// The user's last act on the window: its close button, then RunInstallerWindow's result, or kWindowStillOpen when
+// the window did not return within timeoutMs (the WindowRun then ends it and fails the test on its destruction).
+const DWORD kWindowStillOpen = 0xDEADDEADu;
+DWORD CloseByButton(HWND window, WindowRun &run, DWORD timeoutMs = 30000);
 
 // The user's temporary folder of this process (TMP), pointed at a folder of the test's own; restored on destruction.
 class TempFolder {
