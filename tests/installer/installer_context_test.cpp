@@ -194,7 +194,7 @@ TEST(InstallerContext, AReaderRacingAWriterNeverSeesHalfACounter)
                          CreateThread(nullptr, 0, CounterReader, &t, 0, nullptr)};
     ASSERT_NE(nullptr, threads[0]);
     ASSERT_NE(nullptr, threads[1]);
-    Sleep(1500);
+    Sleep(1500);  // the race runs for a fixed time: the longer, the likelier a torn read would be met
     InterlockedExchange(&t.running, 0);
     WaitForMultipleObjects(2, threads, TRUE, INFINITE);
     CloseHandle(threads[1]);

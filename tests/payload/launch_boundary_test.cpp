@@ -294,7 +294,7 @@ struct Delivery {
 DWORD WINAPI InterruptTwice(void *parameter)
 {
     auto *seen = static_cast<std::vector<Delivery> *>(parameter);
-    Sleep(500);
+    Sleep(500);  // well into the host's wait for the payload; nothing outside that wait shows its start
     for (DWORD event : {static_cast<DWORD>(CTRL_C_EVENT), static_cast<DWORD>(CTRL_BREAK_EVENT)}) {
         HANDLE delivery = CreateThread(nullptr, 0, DeliverControlEvent,
                                        reinterpret_cast<void *>(static_cast<ULONG_PTR>(event)), 0, nullptr);
@@ -417,7 +417,7 @@ LRESULT CALLBACK RecordPosted(HWND window, UINT message, WPARAM wParam, LPARAM l
 DWORD WINAPI VisitTheWaitingThread(void *parameter)
 {
     auto *v = static_cast<WaitVisitor *>(parameter);
-    Sleep(500);
+    Sleep(500);  // well into the host's wait for the payload; nothing outside that wait shows its start
     DWORD_PTR result = 0;
     v->sentAnswered = SendMessageTimeoutW(v->window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) != 0;
     PostMessageW(v->window, WM_APP + 5, 0, 0);
