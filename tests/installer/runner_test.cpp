@@ -10,6 +10,7 @@
 #include "support/bench.h"
 #include "support/installer_driver.h"
 #include "support/test_item.h"
+#include "support/wait_for.h"
 #include "support/wine_deviation.h"
 
 namespace {
@@ -47,20 +48,20 @@ RunOutcome RunInstaller(const PrerequisiteItem *item, const std::wstring &packag
     lstrcpynW(context.packagePath, packagePath.c_str(), MAX_PATH);
     HANDLE thread = CreateThread(nullptr, 0, InstallerThreadProc, &context, 0, nullptr);
     EXPECT_NE(thread, nullptr);
-    DWORD start = GetTickCount();
-    while (!outcome.posted && GetTickCount() - start < timeoutMs) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.hwnd == window && message.message == WM_APP_INSTALL_DONE) {
-                outcome.posted = true;
+    // This thread keeps delivering its messages while it waits, as the window's thread would.
+    bench::WaitFor(
+        [&] {
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                if (message.hwnd == window && message.message == WM_APP_INSTALL_DONE) {
+                    outcome.posted = true;
+                }
+                DispatchMessageW(&message);
             }
-            DispatchMessageW(&message);
-        }
-        EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&outcome.sawDialog));
-        if (!outcome.posted) {
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        }
-    }
+            EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&outcome.sawDialog));
+            return outcome.posted;
+        },
+        timeoutMs);
     if (outcome.posted) {
         EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
         outcome.exitCode = LoadExitCode(&context);

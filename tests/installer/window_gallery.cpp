@@ -86,7 +86,7 @@ void PictureDownloadStates(const std::wstring &temp)
         Shot(L"01-needs-download", window);
         bench::Click(window, IDC_ACTION);
         WaitFor(window, [](const bench::WindowState &s) { return s.barPosition > 0 && faults::Blocked(); });
-        Sleep(500);
+        Sleep(500);  // a timer tick or two, so that the pictured counters are the held ones
         Shot(L"02-downloading", window);
         bench::Click(window, IDC_CLOSE);
         Shot(L"03-cancelling", window);

@@ -1,7 +1,9 @@
 // Points a Unix symbolic link of the bench at another target, from a Windows program. Wine 8 cannot make or switch
 // links itself (CreateSymbolicLinkW does nothing; MoveFileExW on a link renames the folder it points to), but it starts
 // a Unix program by its Z: path, so /bin/ln does it. The start hands back no process handle: the link is polled until
-// the file system resolves it to the new target.
+// the file system resolves it to the new target. Header-only, with its own start and poll rather than child_process.h
+// and wait_for.h: the road's test hosts call it from inside their CreateProcessW stand-in, and they are built as the
+// product is, without the test library.
 #pragma once
 #include <windows.h>
 #include <stdio.h>
