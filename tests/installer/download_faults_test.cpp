@@ -16,8 +16,9 @@
 #include "installer/download.h"
 #include "support/bench.h"
 #include "support/download_bench.h"
-#include "support/expected_text.h"
 #include "support/download_faults.h"
+#include "support/download_fixture.h"
+#include "support/expected_text.h"
 #include "support/utf8.h"
 
 namespace {
@@ -42,19 +43,18 @@ const char *CallName(faults::Call call)
     return names[call];
 }
 
-class DownloadFaultsTest : public ::testing::Test {
+class DownloadFaultsTest : public bench::DownloadFixture {
 protected:
+    DownloadFaultsTest() : DownloadFixture(L"download-faults") {}
     void SetUp() override
     {
-        ASSERT_TRUE(Served().loaded);
-        dir_ = bench::ScratchDir(L"download-faults");
-        package_ = dir_ + L"\\bench.exe";
+        DownloadFixture::SetUp();
         faults::Reset();
     }
     void TearDown() override
     {
         faults::Reset();
-        bench::RemoveTree(dir_);
+        DownloadFixture::TearDown();
     }
 
     // Runs one download with a real window whose status line starts as the window leaves it.
@@ -93,22 +93,6 @@ protected:
         EXPECT_EQ(lastOpened, lastClosed) << "not released in reverse order";
     }
 
-    void ExpectNoFileLeft(const DownloadOutcome &outcome, const char *stale)
-    {
-        EXPECT_TRUE(outcome.finished);
-        EXPECT_TRUE(outcome.requestCleared);
-        EXPECT_FALSE(bench::FileExists(package_ + L".part")) << "a .part file was left behind";
-        std::string bytes;
-        if (stale != nullptr) {
-            EXPECT_TRUE(bench::ReadBytes(package_, &bytes) && bytes == stale) << "the earlier file is gone";
-        } else {
-            EXPECT_FALSE(bench::FileExists(package_)) << "unverified bytes at packagePath";
-        }
-    }
-
-    std::wstring dir_;
-    std::wstring package_;
-    InstallerContext context_;
 };
 
 // Any of the four calls of the request phase failing in the first attempt with 12175, or with 12157 as Windows 7
@@ -200,7 +184,7 @@ TEST_F(DownloadFaultsTest, AfterTheFallbackTheSecondAttemptsResultStands)
         EXPECT_EQ(1u, window.Texts().size());
         EXPECT_EQ(c.sessions, faults::Count(faults::kOpen)) << "a third attempt";
         EXPECT_LE(faults::Count(faults::kSend), 2);
-        ExpectNoFileLeft(outcome, kStale);
+        ExpectNothingLeft(outcome, kStale);
         ExpectHandlesClosedOnce();
     }
 }
@@ -247,7 +231,7 @@ TEST_F(DownloadFaultsTest, NoFallbackWithoutAFallbackUrlOrForAnyOtherFailure)
         EXPECT_EQ(std::wstring(c.message), outcome.errorText) << bench::Utf8(outcome.errorText);
         EXPECT_TRUE(window.Texts().empty()) << "a fallback note without a fallback";
         EXPECT_EQ(1, faults::Count(faults::kOpen)) << "a second attempt";
-        ExpectNoFileLeft(outcome, nullptr);
+        ExpectNothingLeft(outcome, nullptr);
         ExpectHandlesClosedOnce();
     }
 }
@@ -281,7 +265,7 @@ TEST_F(DownloadFaultsTest, ErrorCodesMapToTheirMessagesAndACancellationWinsOverE
                 EXPECT_FALSE(outcome.result);
                 EXPECT_EQ(std::wstring(cancel ? kCancelled : row.message), outcome.errorText)
                     << bench::Utf8(outcome.errorText);
-                ExpectNoFileLeft(outcome, nullptr);
+                ExpectNothingLeft(outcome, nullptr);
                 ExpectHandlesClosedOnce();
             }
         }
@@ -316,7 +300,7 @@ TEST_F(DownloadFaultsTest, ClosingTheRequestInterruptsABlockedCall)
         faults::Records records = faults::Recorded();
         ASSERT_FALSE(records.closed.empty());
         EXPECT_EQ(published, records.closed.front()) << "the window's close came first";
-        ExpectNoFileLeft(outcome, kStale);
+        ExpectNothingLeft(outcome, kStale);
         ExpectHandlesClosedOnce();
     }
 }
@@ -355,7 +339,7 @@ TEST_F(DownloadFaultsTest, FailingFileCallsLeaveNoUnverifiedBytes)
         EXPECT_FALSE(outcome.result);
         EXPECT_EQ(std::wstring(c.message), outcome.errorText) << bench::Utf8(outcome.errorText);
         EXPECT_EQ(c.occurrence, faults::Count(c.call)) << "the engine went on after the failure";
-        ExpectNoFileLeft(outcome, c.staleSurvives ? kStale : nullptr);
+        ExpectNothingLeft(outcome, c.staleSurvives ? kStale : nullptr);
         ExpectHandlesClosedOnce();
     }
 }
@@ -504,7 +488,7 @@ TEST_F(DownloadFaultsTest, ACancelJustBeforeTheRequestIsPublishedSendsNothing)
             EXPECT_STREQ(kCancelled, outcome.errorText.c_str());
             EXPECT_LT(outcome.elapsedMs, 1000u) << "the cancel waited for the server";
             EXPECT_EQ(0, faults::Count(faults::kReceive));
-            ExpectNoFileLeft(outcome, nullptr);
+            ExpectNothingLeft(outcome, nullptr);
         } else {
             EXPECT_TRUE(outcome.result) << bench::Utf8(outcome.errorText);
         }

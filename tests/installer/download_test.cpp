@@ -16,6 +16,7 @@
 #include "installer/verify.h"
 #include "support/bench.h"
 #include "support/download_bench.h"
+#include "support/download_fixture.h"
 #include "support/expected_text.h"
 #include "support/file_holder.h"
 #include "support/utf8.h"
@@ -70,15 +71,9 @@ std::string Header(const std::string &request, const std::string &name)
 }
 
 
-class DownloadTest : public ::testing::Test {
+class DownloadTest : public bench::DownloadFixture {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(Served().loaded);
-        dir_ = bench::ScratchDir(L"download");
-        package_ = dir_ + L"\\bench.exe";
-    }
-    void TearDown() override { bench::RemoveTree(dir_); }
+    DownloadTest() : DownloadFixture(L"download") {}
 
     void PutStale() { ASSERT_TRUE(bench::WriteBytes(package_, kStale, sizeof(kStale) - 1)); }
 
@@ -96,18 +91,10 @@ protected:
         ASSERT_TRUE(outcome.finished);
         EXPECT_FALSE(outcome.result);
         EXPECT_EQ(std::wstring(message), outcome.errorText) << bench::Utf8(outcome.errorText);
-        EXPECT_TRUE(outcome.requestCleared);
-        EXPECT_FALSE(bench::FileExists(package_ + L".part")) << "a .part file was left behind";
         if (item != nullptr) {
             EXPECT_LE(outcome.received, item->expectedSize);
         }
-        std::string now;
-        if (hadStale) {
-            ASSERT_TRUE(bench::ReadBytes(package_, &now)) << "the file that lay at packagePath is gone";
-            EXPECT_EQ(std::string(kStale), now);
-        } else {
-            EXPECT_FALSE(bench::FileExists(package_)) << "unverified bytes at packagePath";
-        }
+        ExpectNothingLeft(outcome, hadStale ? kStale : nullptr);
     }
 
     void ExpectSuccess(const DownloadOutcome &outcome, const PrerequisiteItem *item, bool announced)
@@ -122,10 +109,6 @@ protected:
         EXPECT_EQ(item->expectedSize, bench::FileSize(package_));
         EXPECT_TRUE(FileSha256Matches(package_.c_str(), item->sha256)) << "the package is not the served file";
     }
-
-    std::wstring dir_;
-    std::wstring package_;
-    InstallerContext context_;
 };
 
 TEST_F(DownloadTest, ServedPackagesArriveOverHttpAndHttps)

@@ -20,17 +20,6 @@ std::wstring Widen(const std::string &text)
     return std::wstring(text.begin(), text.end());
 }
 
-bool ParseDigest(const std::string &hex, BYTE *digest)
-{
-    if (hex.size() != 64) {
-        return false;
-    }
-    for (size_t i = 0; i < 32; ++i) {
-        digest[i] = static_cast<BYTE>(std::strtoul(hex.substr(i * 2, 2).c_str(), nullptr, 16));
-    }
-    return true;
-}
-
 DownloadServer LoadServer()
 {
     DownloadServer server = {false, 0, 0, 0, 0, 0, {}, L""};
@@ -78,7 +67,9 @@ DownloadServer LoadServer()
             ServedFixture fixture = {};
             fields >> name >> fixture.size >> digest;
             fixture.name = Widen(name);
-            if (ParseDigest(digest, fixture.sha256)) {
+            PackageFacts facts = PackageOfDigest(fixture.size, Widen(digest).c_str());
+            if (facts.valid) {
+                CopyMemory(fixture.sha256, facts.sha256, sizeof(fixture.sha256));
                 server.fixtures.push_back(fixture);
             }
         }
