@@ -23,7 +23,7 @@ namespace {
 // Results of tampering with the payload file at the moment its process is about to be created.
 struct Tampering {
     bool tried;
-    DWORD writeFromAnotherProcess;  // hold_file's exit code: 0 when it could open the file for writing
+    DWORD writeFromAnotherProcess;  // the file holder's: 0 when it could open the file for writing
     DWORD deleteError;              // 0 when DeleteFileW succeeded
     DWORD replaceError;             // 0 when MoveFileExW replaced the file
 };

@@ -25,8 +25,8 @@ std::wstring Hex8(DWORD value)
 // A process id that no process has any more: a child's that has ended and been closed.
 DWORD EndedProcessId()
 {
-    std::wstring helper = BuiltExe(L"hold_file.exe");
-    Child child = StartChild(helper, CommandLineFor(helper, L""));
+    SelfChild helper = SelfAsChild(L"exit");
+    Child child = StartChild(helper.app, helper.commandLine);
     DWORD id = child.processId;
     return FinishChild(&child, 20000).started ? id : 0;
 }

@@ -57,6 +57,13 @@ ChildResult FinishChild(Child *child, DWORD timeoutMs)
     return result;
 }
 
+SelfChild SelfAsChild(const std::wstring &role, const std::wstring &args)
+{
+    wchar_t self[MAX_PATH] = L"";
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return {self, CommandLineFor(self, L"--bench-child " + role + (args.empty() ? L"" : L" " + args))};
+}
+
 ChildResult RunChild(const std::wstring &app, const std::wstring &commandLine, DWORD timeoutMs, const wchar_t *desktop)
 {
     Child child = StartChild(app, commandLine, 0, desktop);

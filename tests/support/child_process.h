@@ -2,8 +2,9 @@
 // Use RunChild when the test only needs the end (its full 32-bit exit code, or that it did not end in time); use
 // StartChild and FinishChild when the test acts while the child runs (drives its windows, holds it suspended, ends
 // it). The child inherits no handles and the test's environment; FinishChild closes every handle it was given.
-// A test that needs a child only to hold or do one small thing can start its own program (GetModuleFileNameW) with
-// an argument its main checks first, as Wine's tests do, instead of a helper program of its own.
+// A test that needs a child only to hold or do one small thing starts the test program itself in a helper role
+// (SelfAsChild), as Wine's tests do, instead of a helper program of its own: the bench's main (test_main.cpp) runs
+// the role named after "--bench-child" instead of the tests, and lists every role there is.
 #pragma once
 #include <windows.h>
 
@@ -39,6 +40,13 @@ Child StartChild(const std::wstring &app, const std::wstring &commandLine, DWORD
 // Waits up to timeoutMs for the child to end, terminates it otherwise (exit code 0xDEAD); closes its handles either
 // way. A child that did not start gives started false.
 ChildResult FinishChild(Child *child, DWORD timeoutMs);
+// This test program, started in a helper role: the application and the whole command line for StartChild or RunChild.
+struct SelfChild {
+    std::wstring app;
+    std::wstring commandLine;
+};
+SelfChild SelfAsChild(const std::wstring &role, const std::wstring &args = L"");
+
 // StartChild, then FinishChild.
 ChildResult RunChild(const std::wstring &app, const std::wstring &commandLine, DWORD timeoutMs = 30000,
                      const wchar_t *desktop = nullptr);

@@ -1,7 +1,7 @@
 // Another process holding a file open for writing, for tests of what such a handle blocks (a download still being
 // written, a copy in use). Use FileHolder whenever the holder must be a different process than the test; the share
-// mode it grants is the test's parameter, so one table can cover every mode. The holder is hold_file.exe: the test's
-// CMake target depends on hold_file.
+// mode it grants is the test's parameter, so one table can cover every mode. The holder is the test program itself
+// in its "hold-file" role (child_process.h).
 #pragma once
 #include <windows.h>
 
@@ -11,7 +11,7 @@
 
 namespace bench {
 
-// From construction, hold_file.exe keeps path open with GENERIC_WRITE and the share mode (FILE_SHARE_* bits) until
+// From construction, the holder keeps path open with GENERIC_WRITE and the share mode (FILE_SHARE_* bits) until
 // Release() or destruction. holding() is true only once the open succeeded and the holder still runs.
 class FileHolder {
 public:
@@ -31,5 +31,10 @@ private:
     bool holding_;
     DWORD exitCode_;
 };
+
+// The holder's side: PATH SHARE_MODE READY_EVENT RELEASE_EVENT. Opens PATH for writing with that share mode,
+// signals READY_EVENT, and keeps the handle until RELEASE_EVENT is signalled (at most 60 s). Returns 0, or the
+// open's error.
+int HoldFileRole(int argc, wchar_t **argv);
 
 }  // namespace bench
