@@ -6,6 +6,8 @@
 // restart notice, and the next starts until the payload runs with the user's arguments.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <initializer_list>
 #include <map>
 #include <vector>
 
@@ -97,6 +99,34 @@ protected:
             << "the window stayed after a successful installation: " << Shown(ReadWindow(window));
     }
 
+    // One start of the host on the road: each window of these titles downloads and installs in turn (afterEach, when
+    // given, runs as each has closed), then the host ends; every notice it showed meanwhile was answered with OK and
+    // is returned.
+    struct RoadRun {
+        bool finished;
+        DWORD exitCode;
+        std::vector<SeenNotice> notices;
+    };
+    RoadRun StartAndInstall(const std::wstring &host, std::initializer_list<const wchar_t *> titles,
+                            const std::function<void()> &afterEach = std::function<void()>())
+    {
+        NoticeWatcher watcher(IDOK);
+        RunningHost running = StartHost(host, kUserArgs);
+        EXPECT_TRUE(running.started);
+        for (const wchar_t *title : titles) {
+            if (!running.started || HasFatalFailure()) {
+                break;
+            }
+            DownloadAndInstall(title);
+            if (afterEach && !HasFatalFailure()) {
+                afterEach();
+            }
+        }
+        // A window that failed its step stays open: the host is ended at once rather than waited for.
+        ChildResult run = FinishHost(&running, HasFatalFailure() ? 0 : kWaitMs);
+        return {run.finished, run.exitCode, watcher.Seen()};
+    }
+
     std::map<std::wstring, std::wstring> Report()
     {
         std::map<std::wstring, std::wstring> fields;
@@ -165,15 +195,11 @@ protected:
 TEST_F(InstallationRoad, Windows10FromNoRuntimeToThePayload)
 {
     std::wstring host = HostAs(L"win10");
-    NoticeWatcher watcher(IDOK);
-    RunningHost first = StartHost(host, kUserArgs);
-    ASSERT_TRUE(first.started);
-    DownloadAndInstall(kRuntimeTitle);
-    ChildResult run = FinishHost(&first, kWaitMs);
+    RoadRun run = StartAndInstall(host, {kRuntimeTitle});
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(0u, run.exitCode) << "the runtime window's result";
     EXPECT_FALSE(FileExists(report_)) << "the payload must not start in the run that installed the runtime";
-    EXPECT_TRUE(watcher.Seen().empty());
+    EXPECT_TRUE(run.notices.empty());
 
     std::wstring package = DownloadFolder() + L"NDP48-x86-x64-AllOS-ENU.exe";
     EXPECT_EQ(FileSize(BuiltExe(L"road_runtime_installer.exe")), FileSize(package));
@@ -192,21 +218,16 @@ TEST_F(InstallationRoad, Windows7TwoUpdatesARestartThenTheRuntimeAndThePayload)
     SetEnvironmentVariableW(L"ROAD_WUSA_EXIT_KB4490628", L"0");
     SetEnvironmentVariableW(L"ROAD_WUSA_EXIT_KB4474419", L"3010");
     {
-        NoticeWatcher watcher(IDOK);
-        RunningHost first = StartHost(host, kUserArgs);
-        ASSERT_TRUE(first.started);
-        DownloadAndInstall(kServicingStackTitle);
-        DownloadAndInstall(kSha2Title);  // 0 and listed installed: the next update in the same run
-        ChildResult run = FinishHost(&first, kWaitMs);
+        // 0 and listed installed: the next update in the same run.
+        RoadRun run = StartAndInstall(host, {kServicingStackTitle, kSha2Title});
         ASSERT_TRUE(run.finished);
         EXPECT_EQ(1u, run.exitCode) << "3010: the restart notice ends the run";
-        std::vector<SeenNotice> seen = watcher.Seen();
-        ASSERT_EQ(1u, seen.size());
-        EXPECT_EQ(text::kRestart, seen[0].text);
-        EXPECT_EQ(text::kCaption, seen[0].caption);
-        EXPECT_TRUE(seen[0].hasOk);
-        EXPECT_FALSE(seen[0].hasCancel);
-        EXPECT_TRUE(seen[0].hasIcon);
+        ASSERT_EQ(1u, run.notices.size());
+        EXPECT_EQ(text::kRestart, run.notices[0].text);
+        EXPECT_EQ(text::kCaption, run.notices[0].caption);
+        EXPECT_TRUE(run.notices[0].hasOk);
+        EXPECT_FALSE(run.notices[0].hasCancel);
+        EXPECT_TRUE(run.notices[0].hasIcon);
     }
     EXPECT_FALSE(FileExists(report_));
 
@@ -224,14 +245,10 @@ TEST_F(InstallationRoad, Windows7TwoUpdatesARestartThenTheRuntimeAndThePayload)
 
     // After the restart: both updates are listed, so the runtime window opens at once.
     {
-        NoticeWatcher watcher(IDOK);
-        RunningHost second = StartHost(host, kUserArgs);
-        ASSERT_TRUE(second.started);
-        DownloadAndInstall(kRuntimeTitle);
-        ChildResult run = FinishHost(&second, kWaitMs);
+        RoadRun run = StartAndInstall(host, {kRuntimeTitle});
         ASSERT_TRUE(run.finished);
         EXPECT_EQ(0u, run.exitCode);
-        EXPECT_TRUE(watcher.Seen().empty());
+        EXPECT_TRUE(run.notices.empty());
     }
     lines = RoadLines(log_);
     ASSERT_EQ(8u, lines.size());
@@ -249,17 +266,12 @@ TEST_F(InstallationRoad, Windows7WithWindowsUpdateSwitchedOffReachesTheRuntimeAn
     ASSERT_TRUE(SetUpdateServiceStartType(SERVICE_DISABLED));
     std::wstring host = HostAs(L"win7");
     {
-        NoticeWatcher watcher(IDOK);
-        RunningHost first = StartHost(host, kUserArgs);
-        ASSERT_TRUE(first.started);
-        DownloadAndInstall(kServicingStackTitle);
-        EXPECT_EQ(static_cast<DWORD>(SERVICE_DISABLED), UpdateServiceStartType()) << "after the first update";
-        DownloadAndInstall(kSha2Title);
-        DownloadAndInstall(kRuntimeTitle);
-        ChildResult run = FinishHost(&first, kWaitMs);
+        RoadRun run = StartAndInstall(host, {kServicingStackTitle, kSha2Title, kRuntimeTitle}, [] {
+            EXPECT_EQ(static_cast<DWORD>(SERVICE_DISABLED), UpdateServiceStartType()) << "after a window closed";
+        });
         ASSERT_TRUE(run.finished);
         EXPECT_EQ(0u, run.exitCode);
-        EXPECT_TRUE(watcher.Seen().empty());
+        EXPECT_TRUE(run.notices.empty());
     }
     EXPECT_EQ(static_cast<DWORD>(SERVICE_DISABLED), UpdateServiceStartType()) << "the service ends as it was found";
     std::vector<std::wstring> lines = RoadLines(log_);
@@ -280,31 +292,21 @@ TEST_F(InstallationRoad, ARestartAfterTheFirstUpdateContinuesWithTheSecond)
     SetEnvironmentVariableW(L"ROAD_WUSA_EXIT_KB4490628", L"3010");
     SetEnvironmentVariableW(L"ROAD_WUSA_EXIT_KB4474419", L"0");
     {
-        NoticeWatcher watcher(IDOK);
-        RunningHost first = StartHost(host, kUserArgs);
-        ASSERT_TRUE(first.started);
-        DownloadAndInstall(kServicingStackTitle);
-        ChildResult run = FinishHost(&first, kWaitMs);
+        RoadRun run = StartAndInstall(host, {kServicingStackTitle});
         ASSERT_TRUE(run.finished);
         EXPECT_EQ(1u, run.exitCode);
-        std::vector<SeenNotice> seen = watcher.Seen();
-        ASSERT_EQ(1u, seen.size());
-        EXPECT_EQ(text::kRestart, seen[0].text);
+        ASSERT_EQ(1u, run.notices.size());
+        EXPECT_EQ(text::kRestart, run.notices[0].text);
     }
     EXPECT_FALSE(FileExists(DownloadFolder() + L"windows6.1-kb4474419-v3-x64.msu"))
         << "the second update is not touched in the run that needs a restart";
     {
         // The next start: the first update is listed, its window does not open again; the second installs with 0
         // and the runtime's window follows in the same run.
-        NoticeWatcher watcher(IDOK);
-        RunningHost second = StartHost(host, kUserArgs);
-        ASSERT_TRUE(second.started);
-        DownloadAndInstall(kSha2Title);
-        DownloadAndInstall(kRuntimeTitle);
-        ChildResult run = FinishHost(&second, kWaitMs);
+        RoadRun run = StartAndInstall(host, {kSha2Title, kRuntimeTitle});
         ASSERT_TRUE(run.finished);
         EXPECT_EQ(0u, run.exitCode);
-        EXPECT_TRUE(watcher.Seen().empty());
+        EXPECT_TRUE(run.notices.empty());
     }
     std::vector<std::wstring> lines = RoadLines(log_);
     ASSERT_EQ(8u, lines.size()) << "one update each, then the runtime";
@@ -322,16 +324,10 @@ TEST_F(InstallationRoad, AnUpdateThatDoesNotApplyLeadsToTheNextStep)
     std::wstring host = HostAs(L"win7");
     SetEnvironmentVariableW(L"ROAD_WUSA_EXIT_KB4490628", L"0x80240017");
     SetEnvironmentVariableW(L"ROAD_WUSA_EXIT_KB4474419", L"0");
-    NoticeWatcher watcher(IDOK);
-    RunningHost first = StartHost(host, kUserArgs);
-    ASSERT_TRUE(first.started);
-    DownloadAndInstall(kServicingStackTitle);
-    DownloadAndInstall(kSha2Title);
-    DownloadAndInstall(kRuntimeTitle);
-    ChildResult run = FinishHost(&first, kWaitMs);
+    RoadRun run = StartAndInstall(host, {kServicingStackTitle, kSha2Title, kRuntimeTitle});
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(0u, run.exitCode) << "the runtime window's result";
-    EXPECT_TRUE(watcher.Seen().empty()) << "a notice";
+    EXPECT_TRUE(run.notices.empty()) << "a notice";
     std::vector<std::wstring> lines = RoadLines(log_);
     ASSERT_EQ(8u, lines.size()) << "each update's installer once, then the runtime's";
     EXPECT_NE(std::wstring::npos, lines[2].find(L"kb4490628-x64.msu")) << Utf8(lines[2]);
