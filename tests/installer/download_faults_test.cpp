@@ -92,7 +92,6 @@ protected:
         std::reverse(lastOpened.begin(), lastOpened.end());
         EXPECT_EQ(lastOpened, lastClosed) << "not released in reverse order";
     }
-
 };
 
 // Any of the four calls of the request phase failing in the first attempt with 12175, or with 12157 as Windows 7

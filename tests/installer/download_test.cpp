@@ -70,7 +70,6 @@ std::string Header(const std::string &request, const std::string &name)
     return "(none)";
 }
 
-
 class DownloadTest : public bench::DownloadFixture {
 protected:
     DownloadTest() : DownloadFixture(L"download") {}

@@ -502,7 +502,6 @@ private:
     std::vector<void *> taken_;
 };
 
-
 ULONG_PTR g_runStack = 0;
 #endif
 

@@ -53,7 +53,6 @@ protected:
 
     std::wstring PayloadName() const { return payload_.substr(payload_.find_last_of(L'\\') + 1); }
 
-
     std::wstring host_;
     std::wstring payload_;
     std::string payloadBytes_;
