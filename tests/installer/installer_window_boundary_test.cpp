@@ -133,7 +133,7 @@ TEST_F(WindowBoundaryTest, TheShellRequestOfEachPackageKind)
             return s.status.text == InstallFailed(0x4C7) && s.action.text == kInstall &&
                    s.action.enabled && s.close.enabled && s.webPage.visible;
         })) << Shown(ReadWindow(window));
-        EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), bench::CloseByButton(window, run, kEndMs));
+        ASSERT_EQ(static_cast<DWORD>(ERROR_CANCELLED), bench::CloseByButton(window, run, kEndMs));
 
         std::vector<window_faults::ShellRequest> requests = window_faults::ShellRequests();
         ASSERT_EQ(requests.size(), 1u);
@@ -237,7 +237,7 @@ TEST_F(WindowBoundaryTest, APackageThatNoLongerVerifiesOffersTheDownloadAgain)
             return bench::state::DownloadFailed(s, std::wstring(kNotVerified) + kRetrySuffix);
         })) << Shown(ReadWindow(window));
         EXPECT_TRUE(window_faults::ShellRequests().empty()) << "nothing was started";
-        EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), bench::CloseByButton(window, run, kEndMs));
+        ASSERT_EQ(static_cast<DWORD>(ERROR_CANCELLED), bench::CloseByButton(window, run, kEndMs));
     }
 }
 
@@ -270,7 +270,7 @@ TEST_F(WindowBoundaryTest, TheWebPageButtonOpensTheItemsPageAndChangesNothingEls
     EXPECT_TRUE(pages[0].directoryNull);
     EXPECT_EQ(pages[0].show, SW_SHOWNORMAL);
     EXPECT_EQ(window_faults::ShellRequests().size(), 1u);  // no installation was started by it
-    EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), bench::CloseByButton(window, run, kEndMs));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_CANCELLED), bench::CloseByButton(window, run, kEndMs));
 }
 
 TEST_F(WindowBoundaryTest, AWindowThatCannotBeCreatedIsANoticeAndResult2)

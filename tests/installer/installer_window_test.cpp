@@ -125,7 +125,7 @@ TEST_F(InstallerWindowTest, AFileOfThePackagesNameThatDoesNotVerifyOpensTheDownl
         WindowState s = ReadWindow(window);
         EXPECT_TRUE(NeedsDownload(s)) << Shown(s);
         EXPECT_EQ(s.barHigh, 1000);
-        EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), bench::CloseByButton(window, run, kEndMs));
+        ASSERT_EQ(static_cast<DWORD>(ERROR_CANCELLED), bench::CloseByButton(window, run, kEndMs));
 
         std::string left;
         ASSERT_TRUE(bench::ReadBytes(path, &left));
@@ -176,7 +176,7 @@ TEST_F(InstallerWindowTest, TheWindowsLayout)
         EXPECT_EQ(rect.bottom, child.rect.bottom);
         EXPECT_EQ(GetWindowLongPtrW(control, GWL_STYLE) & 0xFFFF00FF, child.style & 0xFFFF00FF);
     }
-    EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), bench::CloseByButton(window, run, kEndMs));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_CANCELLED), bench::CloseByButton(window, run, kEndMs));
 }
 
 TEST_F(InstallerWindowTest, AFailedInstallationOffersTheRetryAndTheWebPageAndClosingReturnsItsCode)
@@ -207,7 +207,7 @@ TEST_F(InstallerWindowTest, AFailedInstallationOffersTheRetryAndTheWebPageAndClo
     EXPECT_TRUE(bench::WaitForState(window, [](const WindowState &s) {
         return InstallFailed(s, bench::text::InstallFailed(0x80240017));
     })) << Shown(ReadWindow(window));
-    EXPECT_EQ(0x80240017u, bench::CloseByButton(window, run, kEndMs));
+    ASSERT_EQ(0x80240017u, bench::CloseByButton(window, run, kEndMs));
 }
 
 TEST_F(InstallerWindowTest, WhileTheInstallerRunsTheWindowCannotBeClosed)
@@ -329,7 +329,7 @@ TEST_F(InstallerWindowTest, AFailedDownloadKeepsTheBarAndTheRetryStartsFromZero)
     EXPECT_TRUE(bench::WaitForState(window, [](const WindowState &w) {
         return ReadyDownloaded(w) && w.barPosition == 1000;
     })) << Shown(ReadWindow(window));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), bench::CloseByButton(window, run, kEndMs));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_CANCELLED), bench::CloseByButton(window, run, kEndMs));
 }
 
 struct CancelCase {

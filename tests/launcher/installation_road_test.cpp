@@ -91,7 +91,8 @@ protected:
         EXPECT_EQ(text::kNeedsDownload, view.status.text);
         EXPECT_EQ(text::kDownload, view.action.text);
         Click(window, IDC_ACTION);
-        ASSERT_TRUE(WaitForState(window, state::ReadyDownloaded, kWaitMs, &view)) << "no package ready: " << Shown(view);
+        ASSERT_TRUE(WaitForState(window, state::ReadyDownloaded, kWaitMs, &view))
+            << "no package ready: " << Shown(view);
         EXPECT_EQ(1000, view.barPosition);
         EXPECT_EQ(text::kClose, view.close.text);
         Click(window, IDC_ACTION);
@@ -100,15 +101,15 @@ protected:
     }
 
     // One start of the host on the road: each window of these titles downloads and installs in turn (afterEach, when
-    // given, runs as each has closed), then the host ends; every notice it showed meanwhile was answered with OK and
-    // is returned.
+    // given, runs with the title as each has closed), then the host ends; every notice it showed meanwhile was
+    // answered with OK and is returned.
     struct RoadRun {
         bool finished;
         DWORD exitCode;
         std::vector<SeenNotice> notices;
     };
     RoadRun StartAndInstall(const std::wstring &host, std::initializer_list<const wchar_t *> titles,
-                            const std::function<void()> &afterEach = std::function<void()>())
+                            const std::function<void(const wchar_t *)> &afterEach = nullptr)
     {
         NoticeWatcher watcher(IDOK);
         RunningHost running = StartHost(host, kUserArgs);
@@ -119,7 +120,7 @@ protected:
             }
             DownloadAndInstall(title);
             if (afterEach && !HasFatalFailure()) {
-                afterEach();
+                afterEach(title);
             }
         }
         // A window that failed its step stays open: the host is ended at once rather than waited for.
@@ -266,9 +267,10 @@ TEST_F(InstallationRoad, Windows7WithWindowsUpdateSwitchedOffReachesTheRuntimeAn
     ASSERT_TRUE(SetUpdateServiceStartType(SERVICE_DISABLED));
     std::wstring host = HostAs(L"win7");
     {
-        RoadRun run = StartAndInstall(host, {kServicingStackTitle, kSha2Title, kRuntimeTitle}, [] {
-            EXPECT_EQ(static_cast<DWORD>(SERVICE_DISABLED), UpdateServiceStartType()) << "after a window closed";
-        });
+        auto switchedOffAgain = [](const wchar_t *title) {
+            EXPECT_EQ(static_cast<DWORD>(SERVICE_DISABLED), UpdateServiceStartType()) << "after " << Utf8(title);
+        };
+        RoadRun run = StartAndInstall(host, {kServicingStackTitle, kSha2Title, kRuntimeTitle}, switchedOffAgain);
         ASSERT_TRUE(run.finished);
         EXPECT_EQ(0u, run.exitCode);
         EXPECT_TRUE(run.notices.empty());

@@ -1,5 +1,5 @@
 // The benchmarks' one clock, so that their figures compare: QueryPerformanceCounter, in seconds from an arbitrary
-// start (differences only). Header-only, as the benchmarks link none of the test library.
+// start (differences only).
 #pragma once
 #include <windows.h>
 

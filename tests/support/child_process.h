@@ -4,7 +4,9 @@
 // it). The child inherits no handles and the test's environment; FinishChild closes every handle it was given.
 // A test that needs a child only to hold or do one small thing starts the test program itself in a helper role
 // (SelfAsChild), as Wine's tests do, instead of a helper program of its own: the bench's main (test_main.cpp) runs
-// the role named after "--bench-child" instead of the tests, and lists every role there is.
+// the role named after "--bench-child" instead of the tests, and lists every role there is. Only programs built
+// with host_test have that main (the benchmarks and the pictures have their own), and the child runs with the
+// program's import stand-ins, which in a child keep their default: forwarding to Windows.
 #pragma once
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 // Another process holding a file open for writing, for tests of what such a handle blocks (a download still being
 // written, a copy in use). Use FileHolder whenever the holder must be a different process than the test; the share
 // mode it grants is the test's parameter, so one table can cover every mode. The holder is the test program itself
-// in its "hold-file" role (child_process.h).
+// in its "hold-file" role (child_process.h), so it works in every program built with host_test.
 #pragma once
 #include <windows.h>
 
@@ -33,8 +33,8 @@ private:
 };
 
 // The holder's side: PATH SHARE_MODE READY_EVENT RELEASE_EVENT. Opens PATH for writing with that share mode,
-// signals READY_EVENT, and keeps the handle until RELEASE_EVENT is signalled (at most 60 s). Returns 0, or the
-// open's error.
+// signals READY_EVENT, and keeps the handle until RELEASE_EVENT is signalled (at most 60 s). Returns 0, the open's
+// error, ERROR_INVALID_PARAMETER for other arguments or ERROR_INVALID_HANDLE when an event is missing.
 int HoldFileRole(int argc, wchar_t **argv);
 
 }  // namespace bench

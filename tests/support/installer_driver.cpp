@@ -228,7 +228,11 @@ DWORD CloseByButton(HWND window, WindowRun &run, DWORD timeoutMs)
 {
     Click(window, IDC_CLOSE);
     DWORD result = kWindowStillOpen;
-    return run.Wait(timeoutMs, &result) ? result : kWindowStillOpen;
+    if (!run.Wait(timeoutMs, &result)) {
+        ADD_FAILURE() << "the window did not close within " << timeoutMs << " ms of its close button";
+        return kWindowStillOpen;
+    }
+    return result;
 }
 
 TempFolder::TempFolder(const std::wstring &folder) : folder_(folder), savedTmp_(), hadTmp_(false)

@@ -60,8 +60,8 @@ private:
     DWORD result_;
 };
 
-// The user's last act on the window: its close button, then RunInstallerWindow's result, or kWindowStillOpen when
-// the window did not return within timeoutMs (the WindowRun then ends it and fails the test on its destruction).
+// The user's last act on the window: its close button, then RunInstallerWindow's result. A window that did not
+// return within timeoutMs fails the running test and gives kWindowStillOpen (the WindowRun ends it as it goes).
 const DWORD kWindowStillOpen = 0xDEADDEADu;
 DWORD CloseByButton(HWND window, WindowRun &run, DWORD timeoutMs = 30000);
 

@@ -1,4 +1,4 @@
-// Reads the host's message boxes from a second thread, as a merchant would see them, and answers them.
+// Reads every message box on the bench's desktop from a second thread, as a merchant would see it, and answers it.
 #pragma once
 #include <windows.h>
 
@@ -16,9 +16,12 @@ struct SeenNotice {
 };
 
 // Watches every visible top-level dialog (#32770), whatever its caption, and answers each with `answer`: IDOK or
-// IDCANCEL presses that button, 0 closes the box with WM_CLOSE. A box under a wrong caption is answered and
-// reported like any other, so a test that compares the caption fails at once instead of waiting on a box that
-// nobody answers. The bench runs one test at a time in its prefix, so every dialog there is the test's own.
+// IDCANCEL presses that button, 0 closes the box with WM_CLOSE. Nothing is left blocking on a box nobody answers:
+// a box under another caption than the notices' one is answered, recorded, and fails the running test (in Seen and
+// at the latest when the watcher goes). The bench runs one test at a time in its prefix, so a dialog there is the
+// test's own, or a failure of it (Wine's crash dialog is one too).
+// Each watcher shows one box of its own as it starts and must see it: so an empty list from Seen() means that a
+// notice would have been seen, not that the watcher saw nothing at all.
 class NoticeWatcher {
 public:
     explicit NoticeWatcher(int answer = IDOK);
@@ -26,19 +29,26 @@ public:
     NoticeWatcher(const NoticeWatcher &) = delete;
     NoticeWatcher &operator=(const NoticeWatcher &) = delete;
 
-    // Everything seen so far, a whole scan made after this call included; call after the child has ended.
+    // Every notice seen so far, a whole scan made after this call included; call after the child has ended. Fails
+    // the running test when the watcher could not prove that it sees boxes (its own box was never seen, or no scan
+    // completed).
     std::vector<SeenNotice> Seen();
 
 private:
     static DWORD WINAPI Run(void *self);
+    static DWORD WINAPI ShowOwnBox(void *unused);
     void Scan();
+    void ReportOtherCaptions();
 
     int answer_;
     HANDLE stop_;
     HANDLE thread_;
+    HANDLE ownBox_;  // the thread that shows the watcher's own box
     CRITICAL_SECTION lock_;
-    std::vector<SeenNotice> seen_;
-    unsigned scans_;  // whole scans finished, under lock_
+    std::vector<SeenNotice> seen_;  // under lock_
+    unsigned scans_;                // whole scans finished, under lock_
+    bool ownBoxSeen_;               // under lock_
+    size_t reported_;               // notices whose caption was already checked
     std::vector<HWND> answered_;
 };
 
